@@ -1,0 +1,70 @@
+// keldo: prints the instrument block that follows the first "SNDF" tag in a file as MML source.
+//
+//   keldo FILE
+//
+// Output: a banner comment, then "; px = N" (the offset just past the tag) or "; not found".
+// Exit status: 0 when the file was read, whether or not it holds the tag; 255 (-1) when it
+// cannot be opened or read, when no FILE is given, or when standard output cannot be written.
+#include "scan.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+constexpr char BANNER[] = ";  KELDO v 0.01 by QOR\n";
+constexpr char USAGE[] = "; usage: keldo FILE\n";
+constexpr char NOT_FOUND[] = "; not found\n";
+// "The file cannot be opened", in Shift_JIS: users of this tool read it on code page 932.
+constexpr char CANNOT_OPEN[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
+                               "\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n";
+constexpr int STATUS_OK = 0;
+constexpr int STATUS_FAILED = -1;
+
+int fail(const char* message)
+{
+    std::fputs(message, stdout);
+    return STATUS_FAILED;
+}
+
+// An unreadable input is reported like one that cannot be opened: a partial scan must not
+// pass for "not found".
+int scan_and_report(std::FILE* in)
+{
+    const std::int64_t px = find_tag(in);
+    if (px == SCAN_READ_ERROR)
+        return fail(CANNOT_OPEN);
+    if (px == TAG_NOT_FOUND)
+        std::fputs(NOT_FOUND, stdout);
+    else
+        std::printf("; px = %" PRId64 "\n", px);
+    return STATUS_OK;
+}
+
+int run(const char* path)
+{
+    std::FILE* in = std::fopen(path, "rb");
+    if (in == nullptr)
+        return fail(CANNOT_OPEN);
+    const int status = scan_and_report(in);
+    std::fclose(in);
+    return status;
+}
+
+// Output that never reached its destination (a full disk, a closed pipe) is a failure too.
+int close_stdout(int status)
+{
+    const bool write_failed = std::ferror(stdout) != 0;
+    if (std::fclose(stdout) != 0 || write_failed)
+        return STATUS_FAILED;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::fputs(BANNER, stdout);
+    const int status = argc < 2 ? fail(USAGE) : run(argv[1]);
+    return close_stdout(status);
+}

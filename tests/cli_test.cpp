@@ -1,0 +1,56 @@
+// End-to-end runs of the built tool: whole output, exit status and an empty standard error.
+#include "run_keldo.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct cli_case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+};
+
+void expect_run(const cli_case& c)
+{
+    const run_result r = run_keldo(c.args);
+    EXPECT_EQ(r.out, c.out) << c.name;
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+}
+
+TEST(Cli, InputsAndArguments)
+{
+    const std::string empty = make_file("empty", "");
+    const std::string at0 = make_file("at0", bytes_with(600, 0, "SNDF"));
+    const std::string at10 = make_file("at10", bytes_with(600, 10, "SNDF"));
+    const std::string at4093 = make_file("at4093", bytes_with(5000, 4093, "SNDF"));
+    const std::string none = make_file("none", bytes_with(5000, 4094, "SND"));
+    const cli_case cases[] = {
+        {"missing file", {temp_path("no-such-file")}, BANNER + CANNOT_OPEN, 255},
+        {"directory", {::testing::TempDir()}, BANNER + CANNOT_OPEN, 255},
+        {"no argument", {}, BANNER + "; usage: keldo FILE\n", 255},
+        {"empty file", {empty}, BANNER + "; not found\n", 0},
+        {"no tag", {none}, BANNER + "; not found\n", 0},
+        {"tag at 0", {at0}, BANNER + "; px = 4\n", 0},
+        {"tag at 10", {at10}, BANNER + "; px = 14\n", 0},
+        {"tag across the first chunk edge", {at4093}, BANNER + "; px = 4097\n", 0},
+        {"extra arguments are ignored", {at10, "--help", empty}, BANNER + "; px = 14\n", 0},
+        {"missing file, extra arguments", {temp_path("no-such-file"), at10}, BANNER + CANNOT_OPEN, 255},
+    };
+    for (const cli_case& c : cases)
+        expect_run(c);
+}
+
+TEST(Cli, FailedWriteFailsTheRun)
+{
+    const std::string at10 = make_file("full", bytes_with(600, 10, "SNDF"));
+    const run_result r = run_keldo({at10}, "/dev/full");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "");
+}
+
+} // namespace

@@ -1,0 +1,66 @@
+// Test helpers: run the tool in a child process, make input files.
+#include "run_keldo.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+const std::string BANNER = ";  KELDO v 0.01 by QOR\n";
+const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
+                                "\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n";
+
+std::string temp_path(const std::string& name)
+{
+    return ::testing::TempDir() + "keldo-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string make_file(const std::string& name, const std::string& bytes)
+{
+    const std::string path = temp_path(name);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+}
+
+std::string bytes_with(std::size_t size, std::size_t offset, const std::string& tag)
+{
+    std::string bytes(size, 'x');
+    bytes.replace(offset, tag.size(), tag);
+    return bytes;
+}
+
+run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path)
+{
+    const std::string out_path = stdout_path ? stdout_path : temp_path("stdout");
+    const std::string err_path = temp_path("stderr");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0)
+            _exit(127);
+        std::vector<char*> argv{const_cast<char*>(KELDO_PATH)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(KELDO_PATH, argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    run_result result{WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1000, "", read_file(err_path)};
+    if (!stdout_path)
+        result.out = read_file(out_path);
+    return result;
+}

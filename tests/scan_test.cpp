@@ -1,0 +1,111 @@
+// The tag scanner against its chunk edges and against a naive search.
+#include "run_keldo.h"
+#include "scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace {
+
+std::int64_t scan_bytes(const std::string& bytes)
+{
+    // An empty buffer cannot be opened in memory; an empty file stands in for it.
+    std::FILE* in = bytes.empty() ? std::fopen("/dev/null", "rb")
+                                  : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+    const std::int64_t px = find_tag(in);
+    std::fclose(in);
+    return px;
+}
+
+// What find_tag must return: the offset past the first tag of the whole input.
+std::int64_t naive_px(const std::string& bytes)
+{
+    const std::size_t at = bytes.find(SCAN_TAG);
+    return at == std::string::npos ? TAG_NOT_FOUND : static_cast<std::int64_t>(at) + TAG_LENGTH;
+}
+
+struct patch {
+    std::size_t offset;
+    const char* text;
+};
+
+struct scan_case {
+    const char* name;
+    std::size_t size;
+    std::vector<patch> patches;
+    std::int64_t px;
+};
+
+const scan_case SCAN_CASES[] = {
+    {"empty file", 0, {}, TAG_NOT_FOUND},
+    {"only the tag", 4, {{0, "SNDF"}}, 4},
+    {"tag at 10", 100, {{10, "SNDF"}}, 14},
+    {"failed candidate then match", 7, {{0, "SNDSNDF"}}, 7},
+    {"match inside a failed candidate", 5, {{0, "SSNDF"}}, 5},
+    {"tag ending at chunk end", 4096, {{4092, "SNDF"}}, 4096},
+    {"tag ending at chunk end, more follows", 9000, {{4092, "SNDF"}}, 4096},
+    {"tag straddling by 3", 9000, {{4093, "SNDF"}}, 4097},
+    {"tag straddling by 2", 9000, {{4094, "SNDF"}}, 4098},
+    {"tag straddling by 1", 9000, {{4095, "SNDF"}}, 4099},
+    {"straddling tag at end of file", 4097, {{4093, "SNDF"}}, 4097},
+    {"tag at second chunk start", 9000, {{4096, "SNDF"}}, 4100},
+    {"tag at 5000", 9000, {{5000, "SNDF"}}, 5004},
+    {"tag at 9000", 9004, {{9000, "SNDF"}}, 9004},
+    {"tag straddling second edge", 9000, {{8190, "SNDF"}}, 8194},
+    {"near-match before edge, tag after", 9000, {{4093, "SNDXSNDF"}}, 4101},
+    {"near-match across edge", 9000, {{4094, "SNDSNDF"}}, 4101},
+    {"one chunk, no tag", 4096, {}, TAG_NOT_FOUND},
+    {"ends in SND", 5000, {{4997, "SND"}}, TAG_NOT_FOUND},
+    {"chunk of DF...SN does not wrap", 4096, {{0, "DF"}, {4094, "SN"}}, TAG_NOT_FOUND},
+    // The short second read puts 'S' at buffer index 8, in front of the stale "NDF" that
+    // chunk 0 left at indexes 9..11.
+    {"stale bytes behind a short read", 4101, {{5, "NDF"}, {4100, "S"}}, TAG_NOT_FOUND},
+    {"first of several tags", 9000, {{7000, "SNDF"}, {4000, "SNDF"}, {8000, "SNDF"}}, 4004},
+    {"lowercase is not the tag", 100, {{3, "sndf"}, {50, "SNDf"}}, TAG_NOT_FOUND},
+};
+
+TEST(FindTag, ChunkEdgeTable)
+{
+    for (const scan_case& c : SCAN_CASES) {
+        std::string bytes(c.size, 'x');
+        for (const patch& p : c.patches)
+            bytes.replace(p.offset, std::char_traits<char>::length(p.text), p.text);
+        EXPECT_EQ(scan_bytes(bytes), c.px) << c.name;
+        EXPECT_EQ(naive_px(bytes), c.px) << c.name << " (the row itself is wrong)";
+    }
+}
+
+// Random inputs over a small alphabet, so that partial tags are everywhere, with a tag planted
+// around each chunk edge; sizes end on and around the edges too.
+TEST(FindTag, MatchesNaiveSearchAroundChunkEdges)
+{
+    std::mt19937 random(12345);
+    const char alphabet[] = "SNDFx";
+    for (std::int64_t edge = 0; edge <= 3 * SCAN_CHUNK_SIZE; edge += SCAN_CHUNK_SIZE) {
+        for (std::int64_t shift = -6; shift <= 6; ++shift) {
+            const std::int64_t at = std::max<std::int64_t>(0, edge + shift);
+            for (std::int64_t extra : {0, 1, 3, 4, 100}) {
+                std::string bytes(at + TAG_LENGTH + extra, 'x');
+                for (char& b : bytes)
+                    b = alphabet[random() % 5];
+                const std::string decoys_only = bytes;
+                bytes.replace(at, TAG_LENGTH, SCAN_TAG);
+                EXPECT_EQ(scan_bytes(bytes), naive_px(bytes)) << "tag at " << at << " + " << extra;
+                EXPECT_EQ(scan_bytes(decoys_only), naive_px(decoys_only)) << "no plant, size " << bytes.size();
+            }
+        }
+    }
+}
+
+TEST(FindTag, ReadErrorIsNotEndOfInput)
+{
+    std::FILE* dir = std::fopen(::testing::TempDir().c_str(), "rb");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(find_tag(dir), SCAN_READ_ERROR);
+    std::fclose(dir);
+}
+
+} // namespace
