@@ -2,9 +2,11 @@
 //
 //   keldo FILE
 //
-// Output: a banner comment, then "; px = N" (the offset just past the tag) or "; not found".
+// Output: a banner comment, then "; px = N" (the offset just past the tag) and the block there
+// as wave table @WT0, volume envelope @v0 and pitch envelope @EP0; or "; not found".
 // Exit status: 0 when the file was read, whether or not it holds the tag; 255 (-1) when it
 // cannot be opened or read, when no FILE is given, or when standard output cannot be written.
+#include "dump.h"
 #include "scan.h"
 
 #include <cinttypes>
@@ -28,17 +30,18 @@ int fail(const char* message)
 }
 
 // An unreadable input is reported like one that cannot be opened: a partial scan must not
-// pass for "not found".
-int scan_and_report(std::FILE* in)
+// pass for "not found", nor other bytes of the input for the block.
+int scan_and_dump(std::FILE* in)
 {
     const std::int64_t px = find_tag(in);
     if (px == SCAN_READ_ERROR)
         return fail(CANNOT_OPEN);
-    if (px == TAG_NOT_FOUND)
+    if (px == TAG_NOT_FOUND) {
         std::fputs(NOT_FOUND, stdout);
-    else
-        std::printf("; px = %" PRId64 "\n", px);
-    return STATUS_OK;
+        return STATUS_OK;
+    }
+    std::printf("; px = %" PRId64 "\n", px);
+    return dump_instrument(in, px) ? STATUS_OK : fail(CANNOT_OPEN);
 }
 
 int run(const char* path)
@@ -46,7 +49,7 @@ int run(const char* path)
     std::FILE* in = std::fopen(path, "rb");
     if (in == nullptr)
         return fail(CANNOT_OPEN);
-    const int status = scan_and_report(in);
+    const int status = scan_and_dump(in);
     std::fclose(in);
     return status;
 }

@@ -35,10 +35,10 @@ TEST(Cli, InputsAndArguments)
         {"no argument", {}, BANNER + "; usage: keldo FILE\n", 255},
         {"empty file", {empty}, BANNER + "; not found\n", 0},
         {"no tag", {none}, BANNER + "; not found\n", 0},
-        {"tag at 0", {at0}, BANNER + "; px = 4\n", 0},
-        {"tag at 10", {at10}, BANNER + "; px = 14\n", 0},
-        {"tag across the first chunk edge", {at4093}, BANNER + "; px = 4097\n", 0},
-        {"extra arguments are ignored", {at10, "--help", empty}, BANNER + "; px = 14\n", 0},
+        {"tag at 0", {at0}, BANNER + "; px = 4\n" + ZERO_BLOCK, 0},
+        {"tag at 10", {at10}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
+        {"tag across the first chunk edge", {at4093}, BANNER + "; px = 4097\n" + ZERO_BLOCK, 0},
+        {"extra arguments are ignored", {at10, "--help", empty}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
         {"missing file, extra arguments", {temp_path("no-such-file"), at10}, BANNER + CANNOT_OPEN, 255},
     };
     for (const cli_case& c : cases)

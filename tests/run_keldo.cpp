@@ -10,10 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-const std::string BANNER = ";  KELDO v 0.01 by QOR\n";
-const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
-                                "\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n";
-
 std::string temp_path(const std::string& name)
 {
     return ::testing::TempDir() + "keldo-" + std::to_string(getpid()) + "-" + name;
@@ -34,7 +30,7 @@ std::string make_file(const std::string& name, const std::string& bytes)
 
 std::string bytes_with(std::size_t size, std::size_t offset, const std::string& tag)
 {
-    std::string bytes(size, 'x');
+    std::string bytes(size, '\0');
     bytes.replace(offset, tag.size(), tag);
     return bytes;
 }

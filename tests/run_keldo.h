@@ -20,10 +20,20 @@ std::string temp_path(const std::string& name);
 // Writes `bytes` to a fresh temporary file and returns its path.
 std::string make_file(const std::string& name, const std::string& bytes);
 
-// `size` filler bytes with `tag` written at `offset`.
+// `size` zero bytes with `tag` written at `offset`.
 std::string bytes_with(std::size_t size, std::size_t offset, const std::string& tag);
 
 std::string read_file(const std::string& path);
 
-extern const std::string BANNER;
-extern const std::string CANNOT_OPEN;
+inline const std::string BANNER = ";  KELDO v 0.01 by QOR\n";
+inline const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
+                                       "\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n";
+// The three definitions of a block of zero bytes.
+inline const std::string ZERO_BLOCK = "@WT0 = {\n"
+                                      "$00 $00 $00 $00 $00 $00 $00 $00 \n"
+                                      "$00 $00 $00 $00 $00 $00 $00 $00 \n"
+                                      "$00 $00 $00 $00 $00 $00 $00 $00 \n"
+                                      "$00 $00 $00 $00 $00 $00 $00 $00 \n"
+                                      "}\n"
+                                      "@v0 = {\n}\n"
+                                      "@EP0 = {\n}\n";

@@ -1,0 +1,162 @@
+// The instrument dump, end to end: whole definitions for blocks built byte by byte.
+#include "run_keldo.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+const std::string ZERO_WAVE = ZERO_BLOCK.substr(0, ZERO_BLOCK.find("@v0"));
+const std::string NO_PITCH = "@EP0 = {\n}\n";
+const std::string WAVE_HEAD = "@WT0 = {\n";
+// A zero block's definitions after its first line of wave entries.
+const std::string ZERO_REST = ZERO_BLOCK.substr(ZERO_BLOCK.find('\n', WAVE_HEAD.size()) + 1);
+
+struct bytes_at {
+    std::size_t offset;  // from the start of the block
+    std::vector<int> values;
+};
+
+std::string tag_and_block(std::size_t block_size, const std::vector<bytes_at>& patches)
+{
+    std::string block(block_size, '\0');
+    for (const bytes_at& p : patches)
+        for (std::size_t i = 0; i < p.values.size(); ++i)
+            block[p.offset + i] = static_cast<char>(p.values[i]);
+    return "SNDF" + block;
+}
+
+std::vector<int> counting(int from, int count)
+{
+    std::vector<int> values;
+    for (int i = 0; i < count; ++i)
+        values.push_back(from + i);
+    return values;
+}
+
+struct dump_case {
+    const char* name;
+    std::vector<bytes_at> patches;
+    std::string definitions;
+};
+
+// Volume values sit at block offset 36 (length 68, loop 69); pitch values at 74 (106, 107).
+const dump_case DUMP_CASES[] = {
+    {"all zero", {}, ZERO_BLOCK},
+    {"wave bytes print as two hex digits",
+     {{0, {0x80, 0xff, 0x0a}}, {31, {0x7f}}},
+     "@WT0 = {\n$80 $ff $0a $00 $00 $00 $00 $00 \n$00 $00 $00 $00 $00 $00 $00 $00 \n"
+     "$00 $00 $00 $00 $00 $00 $00 $00 \n$00 $00 $00 $00 $00 $00 $00 $7f \n}\n"
+     "@v0 = {\n}\n" + NO_PITCH},
+    {"length 0 with values", {{36, counting(1, 8)}, {69, {0}}}, ZERO_BLOCK},
+    {"length 8: brace on its own line",
+     {{36, counting(1, 8)}, {68, {8, 8}}},
+     ZERO_WAVE + "@v0 = {\n$01 $02 $03 $04 $05 $06 $07 $08 \n}\n" + NO_PITCH},
+    {"length 9, loop 8",
+     {{36, counting(1, 9)}, {68, {9, 8}}},
+     ZERO_WAVE + "@v0 = {\n$01 $02 $03 $04 $05 $06 $07 $08 \n$09 | }\n" + NO_PITCH},
+    {"loop 7 of 16: marker before the line break",
+     {{36, counting(0xf1, 15)}, {68, {16, 7}}},
+     ZERO_WAVE + "@v0 = {\n$f1 $f2 $f3 $f4 $f5 $f6 $f7 $f8 | \n$f9 $fa $fb $fc $fd $fe $ff $00 \n}\n" + NO_PITCH},
+    {"loop 0 of 1", {{36, {0x0c}}, {68, {1, 0}}}, ZERO_WAVE + "@v0 = {\n$0c | }\n" + NO_PITCH},
+    {"negative loop: no marker", {{36, {1, 2, 3}}, {68, {3, 0x80}}}, ZERO_WAVE + "@v0 = {\n$01 $02 $03 }\n" + NO_PITCH},
+    {"loop at the length: no marker", {{36, {1, 2, 3}}, {68, {3, 3}}}, ZERO_WAVE + "@v0 = {\n$01 $02 $03 }\n" + NO_PITCH},
+    {"volume length 40 runs into the pitch values",
+     {{36, counting(1, 32)}, {68, {40, 0xff, 0xa0, 0xa1, 0xa2, 0xa3, 0x81, 0x05}}},
+     ZERO_WAVE + "@v0 = {\n$01 $02 $03 $04 $05 $06 $07 $08 \n$09 $0a $0b $0c $0d $0e $0f $10 \n"
+                 "$11 $12 $13 $14 $15 $16 $17 $18 \n$19 $1a $1b $1c $1d $1e $1f $20 \n"
+                 "$28 $ff $a0 $a1 $a2 $a3 $81 $05 \n}\n" + NO_PITCH},
+    {"lengths 0x80 and 0xff print no entries",
+     {{36, counting(1, 8)}, {68, {0x80, 0}}, {74, counting(1, 8)}, {106, {0xff, 0}}},
+     ZERO_WAVE + "@v0 = {\n}\n" + NO_PITCH},
+    {"pitch in sign and magnitude",
+     {{74, {0x80, 0xff, 0x7f, 0x00, 0x01, 0x81}}, {106, {6, 5}}},
+     ZERO_WAVE + "@v0 = {\n}\n@EP0 = {\n-0 -127 127 0 1 -1 | }\n"},
+    {"pitch length 127 reaches block offset 200",
+     {{74, {0x85}}, {106, {127, 0}}, {199, {0x03, 0x84}}},
+     ZERO_WAVE + "@v0 = {\n}\n@EP0 = {\n-5 | 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
+                 "0 0 0 0 0 0 0 0 \n127 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
+                 "0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
+                 "0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
+                 "0 0 0 0 0 3 -4 }\n"},
+};
+
+TEST(Dump, EnvelopeAndWaveRules)
+{
+    for (const dump_case& c : DUMP_CASES) {
+        const run_result r = run_keldo({make_file("block", tag_and_block(512, c.patches))});
+        EXPECT_EQ(r.out, BANNER + "; px = 4\n" + c.definitions) << c.name;
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
+}
+
+TEST(Dump, WorkedExampleAtOffset10)
+{
+    const std::string input = std::string(10, 'x') +
+        tag_and_block(600, {{0, counting(0, 32)},
+                            {36, {0x0f, 0x0e, 0x0d, 0x0c, 0x0b}}, {68, {5, 2}},
+                            {74, {0x01, 0x81, 0x00, 0x7f, 0xff}}, {106, {5, 0}}});
+    const run_result r = run_keldo({make_file("example", input)});
+    EXPECT_EQ(r.out, BANNER + "; px = 14\n"
+                     "@WT0 = {\n"
+                     "$00 $01 $02 $03 $04 $05 $06 $07 \n"
+                     "$08 $09 $0a $0b $0c $0d $0e $0f \n"
+                     "$10 $11 $12 $13 $14 $15 $16 $17 \n"
+                     "$18 $19 $1a $1b $1c $1d $1e $1f \n"
+                     "}\n"
+                     "@v0 = {\n"
+                     "$0f $0e $0d | $0c $0b }\n"
+                     "@EP0 = {\n"
+                     "1 | -1 0 127 -127 }\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// A block cut short by the end of the file reads as zeros past it, on every run.
+TEST(Dump, TruncatedBlockIsZeroFilled)
+{
+    const struct {
+        const char* name;
+        std::size_t block_size;
+        std::string definitions;
+    } cases[] = {
+        {"tag is the last thing in the file", 0, ZERO_BLOCK},
+        {"three block bytes", 3, WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST},
+        {"block ends inside the pitch values", 76,
+         WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" +
+             ZERO_REST.substr(0, ZERO_REST.find("@v0")) + "@v0 = {\n$0b | }\n@EP0 = {\n}\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string full = tag_and_block(512, {{0, {0x11, 0x22, 0x33}}, {36, {0x0b}}, {68, {1, 0}},
+                                                     {74, {1, 2}}, {106, {2, 0}}});
+        const run_result r = run_keldo({make_file("short", std::string(700, 'x') + full.substr(0, 4 + c.block_size))});
+        EXPECT_EQ(r.out, BANNER + "; px = 704\n" + c.definitions) << c.name;
+        EXPECT_EQ(r.status, 0) << c.name;
+    }
+}
+
+// A pipe cannot be repositioned to the block: the tool must not print other bytes as the block.
+TEST(Dump, FifoInputFailsAfterTheOffset)
+{
+    const std::string fifo = temp_path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(fifo, std::ios::binary) << std::string(10, 'x') + tag_and_block(600, {{0, {0x42}}});
+        _exit(0);
+    }
+    const run_result r = run_keldo({fifo});
+    waitpid(writer, nullptr, 0);
+    unlink(fifo.c_str());
+    EXPECT_EQ(r.out, BANNER + "; px = 14\n" + CANNOT_OPEN);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "");
+}
+
+} // namespace
