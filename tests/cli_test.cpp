@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,9 +27,15 @@ TEST(Cli, InputsAndArguments)
 {
     const std::string empty = make_file("empty", "");
     const std::string at0 = make_file("at0", bytes_with(600, 0, "SNDF"));
-    const std::string at10 = make_file("at10", bytes_with(600, 10, "SNDF"));
     const std::string at4093 = make_file("at4093", bytes_with(5000, 4093, "SNDF"));
     const std::string none = make_file("none", bytes_with(5000, 4094, "SND"));
+    const std::string spaced_dir = temp_path("dir with spaces");
+    mkdir(spaced_dir.c_str(), 0700);
+    // UTF-8 and Shift_JIS bytes in one name: the path is passed through untouched.
+    const std::string at10 = write_file(spaced_dir + "/\xE9\x9F\xB3 son\xC3\xA9 \x83\x74.bin", bytes_with(600, 10, "SNDF"));
+    const std::string link = temp_path("link");
+    unlink(link.c_str());
+    symlink(at10.c_str(), link.c_str());
     const cli_case cases[] = {
         {"missing file", {temp_path("no-such-file")}, BANNER + CANNOT_OPEN, 255},
         {"directory", {::testing::TempDir()}, BANNER + CANNOT_OPEN, 255},
@@ -36,10 +43,12 @@ TEST(Cli, InputsAndArguments)
         {"empty file", {empty}, BANNER + "; not found\n", 0},
         {"no tag", {none}, BANNER + "; not found\n", 0},
         {"tag at 0", {at0}, BANNER + "; px = 4\n" + ZERO_BLOCK, 0},
-        {"tag at 10", {at10}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
+        {"tag at 10, path with spaces and non-ASCII bytes", {at10}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
+        {"symlink to a file", {link}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
+        {"/dev/null", {"/dev/null"}, BANNER + "; not found\n", 0},
         {"tag across the first chunk edge", {at4093}, BANNER + "; px = 4097\n" + ZERO_BLOCK, 0},
-        {"extra arguments are ignored", {at10, "--help", empty}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
-        {"missing file, extra arguments", {temp_path("no-such-file"), at10}, BANNER + CANNOT_OPEN, 255},
+        {"extra arguments are ignored", {link, "--help", empty}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
+        {"missing file, extra arguments", {temp_path("no-such-file"), link}, BANNER + CANNOT_OPEN, 255},
     };
     for (const cli_case& c : cases)
         expect_run(c);
@@ -48,9 +57,11 @@ TEST(Cli, InputsAndArguments)
 TEST(Cli, FailedWriteFailsTheRun)
 {
     const std::string at10 = make_file("full", bytes_with(600, 10, "SNDF"));
-    const run_result r = run_keldo({at10}, "/dev/full");
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "");
+    for (const char* out : {"/dev/full", CLOSED_STDOUT}) {
+        const run_result r = run_keldo({at10}, out);
+        EXPECT_EQ(r.status, 255) << "stdout: '" << out << "'";
+        EXPECT_EQ(r.err, "") << "stdout: '" << out << "'";
+    }
 }
 
 } // namespace

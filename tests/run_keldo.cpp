@@ -21,11 +21,15 @@ std::string read_file(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string make_file(const std::string& name, const std::string& bytes)
+std::string write_file(const std::string& path, const std::string& bytes)
 {
-    const std::string path = temp_path(name);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path;
+}
+
+std::string make_file(const std::string& name, const std::string& bytes)
+{
+    return write_file(temp_path(name), bytes);
 }
 
 std::string bytes_with(std::size_t size, std::size_t offset, const std::string& tag)
@@ -41,11 +45,17 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
     const std::string err_path = temp_path("stderr");
     const pid_t pid = fork();
     if (pid == 0) {
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0)
+        if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0)
             _exit(127);
+        if (out_path.empty()) {
+            close(1);
+        } else {
+            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || dup2(out, 1) < 0)
+                _exit(127);
+        }
         std::vector<char*> argv{const_cast<char*>(KELDO_PATH)};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));

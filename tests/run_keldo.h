@@ -11,11 +11,15 @@ struct run_result {
 };
 
 // Runs keldo with `args`; standard output goes to `stdout_path` when given (and is then not
-// captured), standard input is /dev/null.
+// captured), or is closed for CLOSED_STDOUT; standard input is /dev/null.
 run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path = nullptr);
+constexpr char CLOSED_STDOUT[] = "";
 
 // A fresh path under the test temporary directory, unique to this process.
 std::string temp_path(const std::string& name);
+
+// Writes `bytes` to the file at `path` and returns the path.
+std::string write_file(const std::string& path, const std::string& bytes);
 
 // Writes `bytes` to a fresh temporary file and returns its path.
 std::string make_file(const std::string& name, const std::string& bytes);
