@@ -5,21 +5,6 @@
 
 #include <cstring>
 
-std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n)
-{
-    const unsigned char* const end = p + n;
-    const unsigned char* s = p;
-    while (end - s >= TAG_LENGTH) {
-        s = static_cast<const unsigned char*>(std::memchr(s, SCAN_TAG[0], end - s - (TAG_LENGTH - 1)));
-        if (s == nullptr)
-            return -1;
-        if (std::memcmp(s, SCAN_TAG, TAG_LENGTH) == 0)
-            return s - p;
-        ++s;
-    }
-    return -1;
-}
-
 std::int64_t find_tag(std::FILE* in)
 {
     unsigned char buffer[TAG_LENGTH + SCAN_CHUNK_SIZE];
@@ -28,7 +13,7 @@ std::int64_t find_tag(std::FILE* in)
         const std::int64_t n = static_cast<std::int64_t>(std::fread(chunk, 1, SCAN_CHUNK_SIZE, in));
         // The first chunk has nothing carried in front of it.
         const std::int64_t first = k == 0 ? TAG_LENGTH : 0;
-        const std::int64_t at = search_tag_scalar(buffer + first, TAG_LENGTH + n - first);
+        const std::int64_t at = search_tag(buffer + first, TAG_LENGTH + n - first);
         if (at >= 0)
             return SCAN_CHUNK_SIZE * k + first + at;
         if (n < SCAN_CHUNK_SIZE)

@@ -1,20 +1,16 @@
 // Tag scanner: finds the first "SNDF" in a stream and yields the offset just past it.
 #pragma once
 
+#include "search.h"
+
 #include <cstdint>
 #include <cstdio>
 
-constexpr char SCAN_TAG[] = "SNDF";
-constexpr std::int64_t TAG_LENGTH = sizeof SCAN_TAG - 1;
 constexpr std::int64_t SCAN_CHUNK_SIZE = 4096;
 
 // Results of find_tag besides an offset (which is always TAG_LENGTH or more).
 constexpr std::int64_t TAG_NOT_FOUND = -1;
 constexpr std::int64_t SCAN_READ_ERROR = -2;
-
-// Index of the first tag lying wholly inside p[0, n), or -1. The plain reference search:
-// a first-byte scan, then a full compare at each candidate, resuming one byte later.
-std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n);
 
 // Reads `in` from its current position (the start of the file) in SCAN_CHUNK_SIZE chunks and
 // returns the file offset of the byte after the first tag, TAG_NOT_FOUND at the end of the
