@@ -1,5 +1,6 @@
 // The tag scanner against its chunk edges and against a naive search.
 #include "run_keldo.h"
+#include "dump.h"
 #include "scan.h"
 
 #include <gtest/gtest.h>
@@ -100,12 +101,28 @@ TEST(FindTag, MatchesNaiveSearchAroundChunkEdges)
     }
 }
 
-TEST(FindTag, ReadErrorIsNotEndOfInput)
+// Streams that open but fail to read: a directory, and a file opened for writing only. Neither
+// the scan nor the dump may take the failure for the end of the input.
+TEST(ReadError, IsNeverEndOfInput)
 {
-    std::FILE* dir = std::fopen(::testing::TempDir().c_str(), "rb");
-    ASSERT_NE(dir, nullptr);
-    EXPECT_EQ(find_tag(dir), SCAN_READ_ERROR);
-    std::fclose(dir);
+    const std::string directory = ::testing::TempDir();
+    const std::string write_only = make_file("write-only", bytes_with(600, 10, "SNDF"));
+    const struct {
+        const char* name;
+        const char* path;
+        const char* mode;
+    } cases[] = {
+        {"directory", directory.c_str(), "rb"},
+        {"write-only file", write_only.c_str(), "ab"},
+    };
+    for (const auto& c : cases) {
+        std::FILE* in = std::fopen(c.path, c.mode);
+        ASSERT_NE(in, nullptr) << c.name;
+        EXPECT_EQ(find_tag(in), SCAN_READ_ERROR) << c.name;
+        std::clearerr(in);
+        EXPECT_FALSE(dump_instrument(in, 14)) << c.name;
+        std::fclose(in);
+    }
 }
 
 } // namespace
