@@ -6,7 +6,22 @@
 
 namespace {
 
+// The block layout, as offsets into the block that starts right after the tag.
+constexpr std::int64_t BLOCK_READ_SIZE = 512;
+constexpr std::int64_t WAVE_OFFSET = 0;
+constexpr int WAVE_SIZE = 32;
+constexpr std::int64_t VOLUME_OFFSET = 36;
+constexpr std::int64_t PITCH_OFFSET = 74;
+// Within an envelope: its values from +0, then its length and loop index, both signed bytes.
+// A length past 32 runs on into the bytes that follow, at most 126 bytes past the values.
+constexpr std::int64_t ENVELOPE_LENGTH_AT = 32;
+constexpr std::int64_t ENVELOPE_LOOP_AT = 33;
 constexpr int NO_LOOP = -1;
+
+enum class entry_form {
+    hex,            // "$0f ": the byte's unsigned value
+    sign_magnitude  // "-1 ": bit 7 is the sign, bits 0-6 the magnitude
+};
 
 void print_entry(unsigned char value, entry_form form)
 {
@@ -28,8 +43,6 @@ void print_entries(const unsigned char* values, int count, int loop, entry_form 
     }
 }
 
-} // namespace
-
 void print_wave_table(const unsigned char* block)
 {
     std::fputs("@WT0 = {\n", stdout);
@@ -45,6 +58,8 @@ void print_envelope(const char* name, const unsigned char* envelope, entry_form 
     print_entries(envelope, length, loop, form);
     std::fputs("}\n", stdout);
 }
+
+} // namespace
 
 bool dump_instrument(std::FILE* in, std::int64_t px)
 {

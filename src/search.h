@@ -13,7 +13,7 @@ constexpr std::int64_t TAG_LENGTH = sizeof SCAN_TAG - 1;
 std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n);
 
 #if defined(__SSE2__)
-// Tests sixteen positions per step for all four tag bytes at once. Its cost per byte does not
+// Tests thirty-two positions per step for all four tag bytes at once. Its cost per byte does not
 // depend on what the input holds, so it helps most where the scalar search is slowest.
 std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n);
 
