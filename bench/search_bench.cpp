@@ -8,10 +8,13 @@
 
 namespace {
 
-std::vector<unsigned char> window_of(int kind)
+enum input_class { RANDOM, ALL_S, ZEROS };
+const char* const CLASS_NAMES[] = {"random", "all S", "zeros"};
+
+std::vector<unsigned char> window_of(input_class kind)
 {
-    std::vector<unsigned char> bytes(4100, kind == 1 ? 'S' : 0);
-    if (kind == 0) {
+    std::vector<unsigned char> bytes(4100, kind == ALL_S ? 'S' : 0);
+    if (kind == RANDOM) {
         std::mt19937 random(7);
         for (unsigned char& b : bytes)
             b = static_cast<unsigned char>(random());
@@ -22,16 +25,17 @@ std::vector<unsigned char> window_of(int kind)
 template <std::int64_t (*search)(const unsigned char*, std::int64_t)>
 void bm_search(benchmark::State& state)
 {
-    const std::vector<unsigned char> bytes = window_of(static_cast<int>(state.range(0)));
+    const auto kind = static_cast<input_class>(state.range(0));
+    const std::vector<unsigned char> bytes = window_of(kind);
     for (auto _ : state)
         benchmark::DoNotOptimize(search(bytes.data(), static_cast<std::int64_t>(bytes.size())));
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
-    state.SetLabel(state.range(0) == 0 ? "random" : state.range(0) == 1 ? "all S" : "zeros");
+    state.SetLabel(CLASS_NAMES[kind]);
 }
 
-BENCHMARK_TEMPLATE(bm_search, search_tag_scalar)->DenseRange(0, 2);
+BENCHMARK_TEMPLATE(bm_search, search_tag_scalar)->DenseRange(RANDOM, ZEROS);
 #if defined(__SSE2__)
-BENCHMARK_TEMPLATE(bm_search, search_tag_sse2)->DenseRange(0, 2);
+BENCHMARK_TEMPLATE(bm_search, search_tag_sse2)->DenseRange(RANDOM, ZEROS);
 #endif
 
 } // namespace
