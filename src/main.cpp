@@ -45,7 +45,7 @@ int scan_and_dump(std::FILE* in)
         return STATUS_OK;
     }
     std::printf("; px = %" PRId64 "\n", px);
-    return dump_instrument(in, px) ? STATUS_OK : fail(CANNOT_OPEN);
+    return dump_instrument(in, px, stdout) ? STATUS_OK : fail(CANNOT_OPEN);
 }
 
 int run(const char* path)
@@ -59,7 +59,8 @@ int run(const char* path)
     return status;
 }
 
-// Output that never reached its destination (a full disk, a closed pipe) is a failure too.
+// Output that never reached its destination (a full disk, a closed standard output) is a failure
+// too. A reader that closes the pipe early ends the run by SIGPIPE first, as for any filter.
 int close_stdout(int status)
 {
     const bool write_failed = std::ferror(stdout) != 0;

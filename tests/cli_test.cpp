@@ -1,5 +1,5 @@
 // End-to-end runs of the built tool: whole output, exit status and an empty standard error.
-#include "run_keldo.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,21 +7,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct cli_case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string out;
-    int status;
-};
-
-void expect_run(const cli_case& c)
-{
-    const run_result r = run_keldo(c.args);
-    EXPECT_EQ(r.out, c.out) << c.name;
-    EXPECT_EQ(r.status, c.status) << c.name;
-    EXPECT_EQ(r.err, "") << c.name;
-}
 
 TEST(Cli, InputsAndArguments)
 {
@@ -35,7 +20,7 @@ TEST(Cli, InputsAndArguments)
     const std::string link = temp_path("link");
     unlink(link.c_str());
     symlink(at10.c_str(), link.c_str());
-    const cli_case cases[] = {
+    const run_case cases[] = {
         {"missing file", {temp_path("no-such-file")}, BANNER + CANNOT_OPEN, 255},
         {"directory", {::testing::TempDir()}, BANNER + CANNOT_OPEN, 255},
         {"no argument", {}, BANNER + "; usage: keldo FILE\n", 255},
@@ -49,7 +34,7 @@ TEST(Cli, InputsAndArguments)
         {"extra arguments are ignored", {link, "--help", empty}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0},
         {"missing file, extra arguments", {temp_path("no-such-file"), link}, BANNER + CANNOT_OPEN, 255},
     };
-    for (const cli_case& c : cases)
+    for (const run_case& c : cases)
         expect_run(c);
 }
 
@@ -63,10 +48,16 @@ TEST(Cli, NonAsciiBytesInPath)
 TEST(Cli, FailedWriteFailsTheRun)
 {
     const std::string at10 = make_file("full", bytes_with(600, 10, "SNDF"));
-    for (const char* out : {"/dev/full", CLOSED_STDOUT}) {
-        const run_result r = run_keldo({at10}, out);
-        EXPECT_EQ(r.status, 255) << "stdout: '" << out << "'";
-        EXPECT_EQ(r.err, "") << "stdout: '" << out << "'";
+    // Line-buffered, every write fails as it happens and the last flush has nothing left to
+    // fail on: only the stream's error flag tells.
+    const struct {
+        const char* out;
+        bool line_buffered;
+    } cases[] = {{"/dev/full", false}, {"/dev/full", true}, {CLOSED_STDOUT, false}};
+    for (const auto& c : cases) {
+        const run_result r = run_keldo({at10}, c.out, c.line_buffered);
+        EXPECT_EQ(r.status, 255) << "stdout: '" << c.out << "', line-buffered: " << c.line_buffered;
+        EXPECT_EQ(r.err, "") << "stdout: '" << c.out << "', line-buffered: " << c.line_buffered;
     }
 }
 

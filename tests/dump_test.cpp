@@ -1,5 +1,8 @@
-// The instrument dump, end to end: whole definitions for blocks built byte by byte.
-#include "run_keldo.h"
+// The instrument dump: whole definitions for blocks built byte by byte, read from streams that
+// fail on purpose, and end to end.
+#include "dump.h"
+#include "scan.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace {
 
 const std::string ZERO_WAVE = ZERO_BLOCK.substr(0, ZERO_BLOCK.find("@v0"));
 const std::string NO_PITCH = "@EP0 = {\n}\n";
-const std::string WAVE_HEAD = "@WT0 = {\n";
-// A zero block's definitions after its first line of wave entries.
-const std::string ZERO_REST = ZERO_BLOCK.substr(ZERO_BLOCK.find('\n', WAVE_HEAD.size()) + 1);
 
 struct bytes_at {
     std::size_t offset;  // from the start of the block
@@ -42,8 +43,13 @@ std::vector<int> counting(int from, int count)
 struct dump_case {
     const char* name;
     std::vector<bytes_at> patches;
-    std::string definitions;
+    std::string definitions;  // empty: the dump must refuse and print nothing
+    std::size_t kept = 512;   // how many block bytes the file holds after the tag
+    stream_fault fault = stream_fault::none;
 };
+
+// Whole-block bytes for the rows that cut the block short.
+const std::vector<bytes_at> CUT_BLOCK = {{0, {0x11, 0x22, 0x33}}, {36, {0x0b}}, {68, {1, 0}}, {74, {1, 2}}, {106, {2, 0}}};
 
 // Volume values sit at block offset 36 (length 68, loop 69); pitch values at 74 (106, 107).
 const dump_case DUMP_CASES[] = {
@@ -84,15 +90,45 @@ const dump_case DUMP_CASES[] = {
                  "0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
                  "0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
                  "0 0 0 0 0 3 -4 }\n"},
+    // Bytes past the end of the file read as zeros.
+    {"tag is the last thing in the file", CUT_BLOCK, ZERO_BLOCK, 0},
+    {"three block bytes", CUT_BLOCK, WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST, 3},
+    {"block ends inside the pitch values", CUT_BLOCK,
+     WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST.substr(0, ZERO_REST.find("@v0")) +
+         "@v0 = {\n$0b | }\n@EP0 = {\n}\n", 76},
+    // The block is printed only from a read of its own that finds the tag in front of it.
+    {"a seek that stays put", {}, "", 512, stream_fault::seek_stays_put},
+    {"file emptied between scan and dump", {}, "", 512, stream_fault::emptied_before_seek},
+    {"read error inside the block", {}, "", 512, stream_fault::bad_sector_at_100},
+    {"read error in the scan only, short file", {}, ZERO_BLOCK, 296, stream_fault::glitch_at_100},
 };
+
+struct dump_run {
+    bool printed;
+    std::string definitions;
+};
+
+// Scans the stream and dumps the block found, as a run does.
+dump_run scan_and_dump(const std::string& bytes, stream_fault fault)
+{
+    std::FILE* in = open_bytes(bytes, fault);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    const bool printed = dump_instrument(in, find_tag(in), out);
+    std::fclose(out);
+    std::fclose(in);
+    const dump_run run{printed, std::string(text, size)};
+    std::free(text);
+    return run;
+}
 
 TEST(Dump, EnvelopeAndWaveRules)
 {
     for (const dump_case& c : DUMP_CASES) {
-        const run_result r = run_keldo({make_file("block", tag_and_block(512, c.patches))});
-        EXPECT_EQ(r.out, BANNER + "; px = 4\n" + c.definitions) << c.name;
-        EXPECT_EQ(r.status, 0) << c.name;
-        EXPECT_EQ(r.err, "") << c.name;
+        const dump_run r = scan_and_dump(tag_and_block(512, c.patches).substr(0, 4 + c.kept), c.fault);
+        EXPECT_EQ(r.definitions, c.definitions) << c.name;
+        EXPECT_EQ(r.printed, !c.definitions.empty()) << c.name;
     }
 }
 
@@ -102,43 +138,19 @@ TEST(Dump, WorkedExampleAtOffset10)
         tag_and_block(600, {{0, counting(0, 32)},
                             {36, {0x0f, 0x0e, 0x0d, 0x0c, 0x0b}}, {68, {5, 2}},
                             {74, {0x01, 0x81, 0x00, 0x7f, 0xff}}, {106, {5, 0}}});
-    const run_result r = run_keldo({make_file("example", input)});
-    EXPECT_EQ(r.out, BANNER + "; px = 14\n"
-                     "@WT0 = {\n"
-                     "$00 $01 $02 $03 $04 $05 $06 $07 \n"
-                     "$08 $09 $0a $0b $0c $0d $0e $0f \n"
-                     "$10 $11 $12 $13 $14 $15 $16 $17 \n"
-                     "$18 $19 $1a $1b $1c $1d $1e $1f \n"
-                     "}\n"
-                     "@v0 = {\n"
-                     "$0f $0e $0d | $0c $0b }\n"
-                     "@EP0 = {\n"
-                     "1 | -1 0 127 -127 }\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-}
-
-// A block cut short by the end of the file reads as zeros past it, on every run.
-TEST(Dump, TruncatedBlockIsZeroFilled)
-{
-    const struct {
-        const char* name;
-        std::size_t block_size;
-        std::string definitions;
-    } cases[] = {
-        {"tag is the last thing in the file", 0, ZERO_BLOCK},
-        {"three block bytes", 3, WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST},
-        {"block ends inside the pitch values", 76,
-         WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" +
-             ZERO_REST.substr(0, ZERO_REST.find("@v0")) + "@v0 = {\n$0b | }\n@EP0 = {\n}\n"},
-    };
-    for (const auto& c : cases) {
-        const std::string full = tag_and_block(512, {{0, {0x11, 0x22, 0x33}}, {36, {0x0b}}, {68, {1, 0}},
-                                                     {74, {1, 2}}, {106, {2, 0}}});
-        const run_result r = run_keldo({make_file("short", std::string(700, 'x') + full.substr(0, 4 + c.block_size))});
-        EXPECT_EQ(r.out, BANNER + "; px = 704\n" + c.definitions) << c.name;
-        EXPECT_EQ(r.status, 0) << c.name;
-    }
+    expect_run({"worked example", {make_file("example", input)},
+                BANNER + "; px = 14\n"
+                         "@WT0 = {\n"
+                         "$00 $01 $02 $03 $04 $05 $06 $07 \n"
+                         "$08 $09 $0a $0b $0c $0d $0e $0f \n"
+                         "$10 $11 $12 $13 $14 $15 $16 $17 \n"
+                         "$18 $19 $1a $1b $1c $1d $1e $1f \n"
+                         "}\n"
+                         "@v0 = {\n"
+                         "$0f $0e $0d | $0c $0b }\n"
+                         "@EP0 = {\n"
+                         "1 | -1 0 127 -127 }\n",
+                0});
 }
 
 // A pipe cannot be repositioned to the block: the tool must not print other bytes as the block.
@@ -148,15 +160,13 @@ TEST(Dump, FifoInputFailsAfterTheOffset)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const pid_t writer = fork();
     if (writer == 0) {
+        alarm(RUN_TIME_LIMIT);
         std::ofstream(fifo, std::ios::binary) << std::string(10, 'x') + tag_and_block(600, {{0, {0x42}}});
         _exit(0);
     }
-    const run_result r = run_keldo({fifo});
+    expect_run({"fifo", {fifo}, BANNER + "; px = 14\n" + CANNOT_OPEN, 255});
     waitpid(writer, nullptr, 0);
     unlink(fifo.c_str());
-    EXPECT_EQ(r.out, BANNER + "; px = 14\n" + CANNOT_OPEN);
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "");
 }
 
 } // namespace

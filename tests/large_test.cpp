@@ -1,5 +1,6 @@
-// A tag past 4 GiB in a sparse file: the offset must come out exact, not wrapped to 32 bits.
-#include "run_keldo.h"
+// Inputs of gigabytes: a tag past 4 GiB in a sparse file, whose offset must come out exact, not
+// wrapped to 32 bits; and a device that reads on for gigabytes before it holds the tag.
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -16,13 +18,23 @@ TEST(LargeFile, TagPast4GiBAcrossAChunkEdge)
     const std::string path = temp_path("sparse");
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(pwrite(fd, "SNDF", 4, at), 4);
+    ASSERT_EQ(pwrite(fd, "SNDF\x11\x22\x33", 7, at), 7);
     close(fd);
-    const run_result r = run_keldo({path});
+    // The block is read from past 4 GiB too: the sparse start of the file holds only zeros.
+    expect_run({"sparse", {path}, BANNER + "; px = 4294971393\n" + WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST, 0});
     unlink(path.c_str());
-    // The file ends with the tag, so the block past it reads as zeros.
-    EXPECT_EQ(r.out, BANNER + "; px = 4294971393\n" + ZERO_BLOCK);
-    EXPECT_EQ(r.status, 0);
+}
+
+// Random bytes hold the tag about every 4 GiB. The device accepts the seek back without moving,
+// so the bytes read there are not the ones that followed the tag.
+TEST(LargeFile, DeviceThatIgnoresTheSeekBack)
+{
+    const run_result r = run_keldo({"/dev/urandom"});
+    ASSERT_GT(r.out.size(), BANNER.size()) << r.out;
+    long long px = 0;
+    std::sscanf(r.out.c_str() + BANNER.size(), "; px = %lld", &px);
+    EXPECT_EQ(r.out, BANNER + "; px = " + std::to_string(px) + "\n" + CANNOT_OPEN);
+    EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "");
 }
 

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const std::int64_t expected = at == std::string_view::npos ? TAG_NOT_FOUND : static_cast<std::int64_t>(at) + TAG_LENGTH;
     if (px != expected)
         std::abort();
-    if (px >= 0 && !dump_instrument(in, px))
+    if (px >= 0 && !dump_instrument(in, px, stdout))
         std::abort();
     std::fclose(in);
     return 0;

@@ -1,5 +1,5 @@
-// Test helpers: run the tool in a child process, make input files.
-#include "run_keldo.h"
+// Test helpers: run the tool in a child process, make input files, fake a faulty file.
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -66,7 +68,7 @@ std::string lines_with_lf(std::string out)
 
 } // namespace
 
-run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path)
+run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path, bool line_buffered)
 {
     // KELDO_BINARY runs another build of the tool, through KELDO_RUNNER (an emulator) if set.
     const char* binary = env_or("KELDO_BINARY", KELDO_PATH);
@@ -86,7 +88,10 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
             if (out < 0 || dup2(out, 1) < 0)
                 _exit(127);
         }
+        alarm(RUN_TIME_LIMIT);  // outlives the exec
         std::vector<char*> argv;
+        if (line_buffered)
+            argv.insert(argv.end(), {const_cast<char*>("stdbuf"), const_cast<char*>("-oL")});
         if (runner)
             argv.push_back(const_cast<char*>(runner));
         argv.push_back(const_cast<char*>(binary));
@@ -102,4 +107,67 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
     if (!stdout_path)
         result.out = lines_with_lf(read_file(out_path));
     return result;
+}
+
+void expect_run(const run_case& c)
+{
+    const run_result r = run_keldo(c.args);
+    EXPECT_EQ(r.out, c.out) << c.name;
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+}
+
+namespace {
+
+constexpr std::int64_t FAULT_AT = 100;
+
+struct fake_file {
+    std::string bytes;
+    stream_fault fault;
+    std::int64_t position = 0;
+    bool glitched = false;
+};
+
+ssize_t fake_read(void* cookie, char* buffer, std::size_t size)
+{
+    fake_file& f = *static_cast<fake_file*>(cookie);
+    std::int64_t end = std::min<std::int64_t>(f.position + size, f.bytes.size());
+    const bool faulty = f.fault == stream_fault::bad_sector_at_100 ||
+                        (f.fault == stream_fault::glitch_at_100 && !f.glitched);
+    if (faulty && f.position == FAULT_AT) {
+        f.glitched = true;
+        errno = EIO;
+        return -1;
+    }
+    if (faulty && f.position < FAULT_AT)
+        end = std::min(end, FAULT_AT);
+    const std::int64_t n = std::max<std::int64_t>(0, end - f.position);
+    f.bytes.copy(buffer, n, f.position);
+    f.position += n;
+    return n;
+}
+
+int fake_seek(void* cookie, off64_t* offset, int whence)
+{
+    fake_file& f = *static_cast<fake_file*>(cookie);
+    if (f.fault == stream_fault::emptied_before_seek)
+        f.bytes.clear();
+    const std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f.position : f.bytes.size();
+    if (f.fault != stream_fault::seek_stays_put)
+        f.position = base + *offset;
+    *offset = f.position;
+    return 0;
+}
+
+int fake_close(void* cookie)
+{
+    delete static_cast<fake_file*>(cookie);
+    return 0;
+}
+
+} // namespace
+
+std::FILE* open_bytes(const std::string& bytes, stream_fault fault)
+{
+    return fopencookie(new fake_file{bytes, fault}, "rb", {fake_read, nullptr, fake_seek, fake_close});
 }
