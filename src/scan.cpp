@@ -9,11 +9,12 @@ std::int64_t find_tag(std::FILE* in)
 {
     unsigned char buffer[TAG_LENGTH + SCAN_CHUNK_SIZE];
     unsigned char* const chunk = buffer + TAG_LENGTH;
+    const search_fn search = fastest_search().search;
     for (std::int64_t k = 0;; ++k) {
         const std::int64_t n = static_cast<std::int64_t>(std::fread(chunk, 1, SCAN_CHUNK_SIZE, in));
         // The first chunk has nothing carried in front of it.
         const std::int64_t first = k == 0 ? TAG_LENGTH : 0;
-        const std::int64_t at = search_tag(buffer + first, TAG_LENGTH + n - first);
+        const std::int64_t at = search(buffer + first, TAG_LENGTH + n - first);
         if (at >= 0)
             return SCAN_CHUNK_SIZE * k + first + at;
         if (n < SCAN_CHUNK_SIZE)

@@ -2,7 +2,7 @@
 // byte; a position whose four compares all hold is a match. Thirty-two positions per step.
 #include "search.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 #include <emmintrin.h>
 
 namespace {
