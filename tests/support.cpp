@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 std::string temp_path(const std::string& name)
 {
@@ -70,9 +71,11 @@ std::string lines_with_lf(std::string out)
 
 run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path, bool line_buffered)
 {
-    // KELDO_BINARY runs another build of the tool, through KELDO_RUNNER (an emulator) if set.
+    // KELDO_BINARY runs another build of the tool, through KELDO_RUNNER (an emulator and its
+    // options, separated by spaces) if set.
     const char* binary = env_or("KELDO_BINARY", KELDO_PATH);
-    const char* runner = env_or("KELDO_RUNNER", nullptr);
+    std::istringstream runner(env_or("KELDO_RUNNER", ""));
+    const std::vector<std::string> runner_words{std::istream_iterator<std::string>(runner), {}};
     const std::string out_path = stdout_path ? stdout_path : temp_path("stdout");
     const std::string err_path = temp_path("stderr");
     const pid_t pid = fork();
@@ -92,8 +95,8 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
         std::vector<char*> argv;
         if (line_buffered)
             argv.insert(argv.end(), {const_cast<char*>("stdbuf"), const_cast<char*>("-oL")});
-        if (runner)
-            argv.push_back(const_cast<char*>(runner));
+        for (const std::string& word : runner_words)
+            argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(const_cast<char*>(binary));
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
