@@ -44,7 +44,10 @@ median() {  # median CSV COMMAND-PREFIX: hyperfine's median, in ms, of the comma
     awk -F, -v cmd="$2" 'index($1, cmd) == 1 { printf "%.1f", $4 * 1000 }' "$1"
 }
 
-echo "== whole runs: median of $runs runs each, page cache warm ($(nproc) cores)"
+# The searches alone first: their header names the search keldo uses on this CPU.
+searches=$(build-bench/bench/search_bench --benchmark_min_time=0.2 2>&1)
+search=$(sed -n "s/^keldo's search: //p" <<<"$searches")
+echo "== whole runs: median of $runs runs each, page cache warm ($(nproc) cores; keldo's search: $search)"
 printf '%-8s %10s %10s %10s %10s %10s\n' class keldo_ms cat_ms grep_ms keldo/cat keldo/grep
 for class in random all-S zeros; do
     file=$data/$class.bin
@@ -68,5 +71,5 @@ echo "== instructions on a 64 KiB input (callgrind)"
 count() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | awk '/Collected/ { print $NF }'; }
 printf '%-6s %12s\n' keldo "$(count "$keldo" "$data/64k.bin")" cat "$(count cat "$data/64k.bin")"
 
-echo "== the searches alone, on one 4100-byte window"
-build-bench/bench/search_bench --benchmark_min_time=0.2 2>/dev/null | grep bm_search
+echo "== the searches alone, side by side, on one 4100-byte window"
+grep bm_search <<<"$searches"

@@ -22,9 +22,15 @@ std::vector<unsigned char> window_of(input_class kind)
     return bytes;
 }
 
-template <std::int64_t (*search)(const unsigned char*, std::int64_t)>
+template <search_fn search>
 void bm_search(benchmark::State& state)
 {
+#if defined(__x86_64__)
+    if (search == search_tag_avx2 && !__builtin_cpu_supports("avx2")) {
+        state.SkipWithError("this CPU has no AVX2");
+        return;
+    }
+#endif
     const auto kind = static_cast<input_class>(state.range(0));
     const std::vector<unsigned char> bytes = window_of(kind);
     for (auto _ : state)
@@ -34,10 +40,20 @@ void bm_search(benchmark::State& state)
 }
 
 BENCHMARK_TEMPLATE(bm_search, search_tag_scalar)->DenseRange(RANDOM, ZEROS);
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 BENCHMARK_TEMPLATE(bm_search, search_tag_sse2)->DenseRange(RANDOM, ZEROS);
+BENCHMARK_TEMPLATE(bm_search, search_tag_avx2)->DenseRange(RANDOM, ZEROS);
+#elif defined(__aarch64__)
+BENCHMARK_TEMPLATE(bm_search, search_tag_neon)->DenseRange(RANDOM, ZEROS);
 #endif
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    // The search that keldo uses on this CPU, printed with the machine's description.
+    benchmark::AddCustomContext("keldo's search", fastest_search().name);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
