@@ -48,9 +48,19 @@ int scan_and_dump(std::FILE* in)
     return dump_instrument(in, px, stdout) ? STATUS_OK : fail(CANNOT_OPEN);
 }
 
-int run(const char* path)
+#if defined(_WIN32)
+// Windows hands the arguments over in UTF-16: opened by that name, a file of any language opens,
+// where the ANSI code page would have lost the characters outside it.
+using path_char = wchar_t;
+std::FILE* open_input(const wchar_t* path) { return _wfopen(path, L"rb"); }
+#else
+using path_char = char;
+std::FILE* open_input(const char* path) { return std::fopen(path, "rb"); }
+#endif
+
+int run(const path_char* path)
 {
-    std::FILE* in = std::fopen(path, "rb");
+    std::FILE* in = open_input(path);
     if (in == nullptr)
         return fail(CANNOT_OPEN);
     std::setvbuf(in, stream_buffer, _IOFBF, STREAM_BUFFER_SIZE);
@@ -71,7 +81,11 @@ int close_stdout(int status)
 
 } // namespace
 
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv)
+#else
 int main(int argc, char** argv)
+#endif
 {
     std::fputs(BANNER, stdout);
     const int status = argc < 2 ? fail(USAGE) : run(argv[1]);
