@@ -1,11 +1,5 @@
-// keldo: prints the instrument block that follows the first "SNDF" tag in a file as MML source.
-//
-//   keldo FILE
-//
-// Output: a banner comment, then "; px = N" (the offset just past the tag) and the block there
-// as wave table @WT0, volume envelope @v0 and pitch envelope @EP0; or "; not found".
-// Exit status: 0 when the file was read, whether or not it holds the tag; 255 (-1) when it
-// cannot be opened or read, when no FILE is given, or when standard output cannot be written.
+// keldo FILE: prints the instrument block that follows the first "SNDF" tag in FILE as MML
+// source. The manual page, keldo.1, is the reference for the output and the exit status.
 #include "dump.h"
 #include "scan.h"
 

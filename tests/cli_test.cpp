@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 
 namespace {
 
@@ -45,6 +46,20 @@ TEST(Cli, NonAsciiBytesInPath)
 {
     const std::string path = make_file("\xE9\x9F\xB3 son\xC3\xA9 \x83\x74.bin", bytes_with(600, 10, "SNDF"));
     expect_run({"non-ASCII path", {path}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0});
+}
+
+// The manual page shows the sample's output byte for byte: in the page's source, "\-" is a
+// minus sign and "\&" keeps a line's trailing space.
+TEST(Cli, ManualPageExampleIsTheOutput)
+{
+    const std::string page = read_file(KELDO_SOURCE_DIR "/keldo.1");
+    const std::string command = ".RB \"$ \" \"keldo samples/demo.bin\"\n";
+    const std::size_t at = page.find(command);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t from = at + command.size();
+    std::string example = page.substr(from, page.find("\n.fi\n", from) + 1 - from);
+    example = std::regex_replace(std::regex_replace(example, std::regex(R"(\\-)"), "-"), std::regex(R"(\\&)"), "");
+    expect_run({"manual page example", {KELDO_SOURCE_DIR "/samples/demo.bin"}, example, 0});
 }
 
 TEST(Cli, FailedWriteFailsTheRun)
