@@ -26,7 +26,7 @@ template <search_fn search>
 void bm_search(benchmark::State& state)
 {
 #if defined(__x86_64__)
-    if (search == search_tag_avx2 && !__builtin_cpu_supports("avx2")) {
+    if (search == search_tag_avx2 && !cpu_has_avx2()) {
         state.SkipWithError("this CPU has no AVX2");
         return;
     }

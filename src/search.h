@@ -20,8 +20,9 @@ std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n);
 #if defined(__x86_64__)
 // Thirty-two positions per step, in 16-byte vectors; every x86-64 CPU has SSE2.
 std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n);
-// Sixty-four positions per step, in 32-byte vectors. Only for a CPU that has AVX2.
+// Sixty-four positions per step, in 32-byte vectors. Only where cpu_has_avx2() says so.
 std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n);
+inline bool cpu_has_avx2() { return __builtin_cpu_supports("avx2") != 0; }
 #elif defined(__aarch64__)
 // Thirty-two positions per step, in 16-byte vectors; every AArch64 CPU has NEON.
 std::int64_t search_tag_neon(const unsigned char* p, std::int64_t n);
@@ -37,7 +38,7 @@ struct tag_search {
 inline tag_search fastest_search()
 {
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
+    if (cpu_has_avx2())
         return {"avx2", search_tag_avx2};
     return {"sse2", search_tag_sse2};
 #elif defined(__aarch64__)

@@ -30,7 +30,7 @@ const search_variant SEARCHES[] = {
     {"scalar", search_tag_scalar, always},
 #if defined(__x86_64__)
     {"sse2", search_tag_sse2, always},
-    {"avx2", search_tag_avx2, [] { return __builtin_cpu_supports("avx2") != 0; }},
+    {"avx2", search_tag_avx2, cpu_has_avx2},
 #elif defined(__aarch64__)
     {"neon", search_tag_neon, always},
 #endif
