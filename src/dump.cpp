@@ -2,7 +2,7 @@
 // printed as three definitions of entries, eight to a line.
 #include "dump.h"
 
-#include "search.h"
+#include "tag.h"
 
 #include <sys/types.h>
 

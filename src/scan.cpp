@@ -3,6 +3,8 @@
 // whole in the second chunk's window.
 #include "scan.h"
 
+#include "search.h"
+
 #include <cstring>
 
 std::int64_t find_tag(std::FILE* in)

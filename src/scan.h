@@ -1,7 +1,7 @@
 // Tag scanner: finds the first "SNDF" in a stream and yields the offset just past it.
 #pragma once
 
-#include "search.h"
+#include "tag.h"
 
 #include <cstdint>
 #include <cstdio>

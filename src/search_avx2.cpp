@@ -26,6 +26,8 @@ constexpr std::int64_t STEP = 2 * LANES;
 
 } // namespace
 
+bool cpu_has_avx2() { return __builtin_cpu_supports("avx2") != 0; }
+
 __attribute__((target("avx2"))) std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n)
 {
     std::int64_t i = 0;
