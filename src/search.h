@@ -11,19 +11,21 @@ using search_fn = std::int64_t (*)(const unsigned char* p, std::int64_t n);
 
 // A first-byte scan (memchr), then a full compare at each candidate, resuming one byte later.
 // Fast on input with few "S" bytes; on input dense in them every byte costs a compare. It is the
-// reference the others are tested against.
+// reference the others are tested against, and finishes the window past their last whole step.
 std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n);
 
-// The vector searches compare every position of a step with all four tag bytes at once, so
-// their cost per byte does not depend on what the input holds: they help most where the scalar
-// search is slowest. Past the last whole step they finish with the scalar search.
+// The vector searches compare a whole step of positions with the tag's first and last bytes
+// ("S" at i, "F" at i + 3), and with its middle two only in a step where such a pair occurs.
+// Their cost per byte hardly depends on what the input holds: they help most where the scalar
+// search is slowest. Input dense in "S..F" pairs ("SxxF" repeated) costs them the most.
 //
-// Thirty-two positions per step, in 16-byte vectors; every x86-64 CPU has SSE2.
+// Sixty-four positions per step, in 16-byte vectors; every x86-64 CPU has SSE2.
 std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n);
-// Sixty-four positions per step, in 32-byte vectors; only where cpu_has_avx2() says so.
+// A hundred and twenty-eight positions per step, in 32-byte vectors; only where cpu_has_avx2()
+// says so.
 std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n);
 bool cpu_has_avx2();
-// Thirty-two positions per step, in 16-byte vectors; every AArch64 CPU has NEON.
+// Sixty-four positions per step, in 16-byte vectors; every AArch64 CPU has NEON.
 std::int64_t search_tag_neon(const unsigned char* p, std::int64_t n);
 
 inline bool runs_everywhere() { return true; }

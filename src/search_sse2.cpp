@@ -1,5 +1,6 @@
-// Tag search with SSE2: four unaligned loads at offsets 0 to 3, each compared with one tag
-// byte; a position whose four compares all hold is a match. Thirty-two positions per step.
+// Tag search with SSE2: per 16 positions, two unaligned loads compared with the tag's first and
+// last bytes; only a step where such a pair occurs loads the middle two. Sixty-four positions per
+// step.
 #include "search.h"
 
 #if defined(__x86_64__)
@@ -12,16 +13,22 @@ inline __m128i equal_at(const unsigned char* p, char byte)
     return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8(byte));
 }
 
-// One bit per position of p[0, LANES): set where the whole tag starts.
-inline unsigned tag_starts(const unsigned char* p)
+// Set where a position of p[0, LANES) holds the tag's first byte and its last byte follows 3 later.
+inline __m128i ends_at(const unsigned char* p)
 {
-    const __m128i sn = _mm_and_si128(equal_at(p, SCAN_TAG[0]), equal_at(p + 1, SCAN_TAG[1]));
-    const __m128i df = _mm_and_si128(equal_at(p + 2, SCAN_TAG[2]), equal_at(p + 3, SCAN_TAG[3]));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(sn, df)));
+    return _mm_and_si128(equal_at(p, SCAN_TAG[0]), equal_at(p + TAG_LENGTH - 1, SCAN_TAG[TAG_LENGTH - 1]));
+}
+
+// One bit per position of p[0, LANES): set where `ends` holds and the middle bytes match too.
+inline unsigned tag_starts(const unsigned char* p, __m128i ends)
+{
+    const __m128i middle = _mm_and_si128(equal_at(p + 1, SCAN_TAG[1]), equal_at(p + 2, SCAN_TAG[2]));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(ends, middle)));
 }
 
 constexpr std::int64_t LANES = 16;
-constexpr std::int64_t STEP = 2 * LANES;
+constexpr int LANES_PER_STEP = 4;
+constexpr std::int64_t STEP = LANES_PER_STEP * LANES;
 
 } // namespace
 
@@ -30,9 +37,15 @@ std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n)
     std::int64_t i = 0;
     // A step reads p[i, i + STEP + TAG_LENGTH - 1); the last few positions go to the scalar search.
     for (; i + STEP + TAG_LENGTH - 1 <= n; i += STEP) {
-        const unsigned hits = tag_starts(p + i) | tag_starts(p + i + LANES) << LANES;
-        if (hits != 0)
-            return i + __builtin_ctz(hits);
+        __m128i ends[LANES_PER_STEP];
+        __m128i any = _mm_setzero_si128();
+        for (int lane = 0; lane < LANES_PER_STEP; ++lane)
+            any = _mm_or_si128(any, ends[lane] = ends_at(p + i + lane * LANES));
+        if (_mm_movemask_epi8(any) == 0)
+            continue;
+        for (int lane = 0; lane < LANES_PER_STEP; ++lane)
+            if (const unsigned hits = tag_starts(p + i + lane * LANES, ends[lane]))
+                return i + lane * LANES + __builtin_ctz(hits);
     }
     const std::int64_t rest = search_tag_scalar(p + i, n - i);
     return rest < 0 ? -1 : i + rest;

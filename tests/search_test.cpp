@@ -31,8 +31,8 @@ std::vector<search_variant> variants_and_fastest()
     return variants;
 }
 
-// Three steps of the widest search (64 positions each), and the tag.
-constexpr std::size_t LONGEST = 3 * 64 + TAG_LENGTH;
+// Three steps of the widest search (128 positions each), and the tag.
+constexpr std::size_t LONGEST = 3 * 128 + TAG_LENGTH;
 
 class SearchTag : public ::testing::TestWithParam<search_variant> {
 protected:
@@ -73,10 +73,11 @@ std::string haystack(const std::string& pattern, std::size_t size, std::size_t a
 }
 
 // Every length, so that the last vector step of each search ends at every place; "SNDSND" makes
-// every input end in a tag that only the byte past the window would complete.
+// every input end in a tag that only the byte past the window would complete. "SxxF" and "SNDx"
+// pass the vector searches' first-and-last-byte filter, or nearly, at every fourth position.
 TEST_P(SearchTag, AgreesWithNaiveSearchOnDenseDecoys)
 {
-    for (const char* pattern : {"S", "SSS", "SNDSND", "SNDS", "NDF", "SN", "x", "SNDSNDFF"})
+    for (const char* pattern : {"S", "SSS", "SNDSND", "SNDS", "NDF", "SN", "x", "SNDSNDFF", "SxxF", "SNDx"})
         for (std::size_t size = 0; size <= LONGEST; ++size)
             for (std::size_t at : {std::size_t{0}, std::size_t{1}, size / 2, size - 5, size - 4, size - 3, size + 1})
                 expect_agrees(haystack(pattern, size, at), pattern);
