@@ -27,6 +27,8 @@ std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n);
 bool cpu_has_avx2();
 // Sixty-four positions per step, in 16-byte vectors; every AArch64 CPU has NEON.
 std::int64_t search_tag_neon(const unsigned char* p, std::int64_t n);
+// Sixty-four positions per step, in 16-byte vectors; built for WebAssembly runtimes with SIMD128.
+std::int64_t search_tag_simd128(const unsigned char* p, std::int64_t n);
 
 inline bool runs_everywhere() { return true; }
 
@@ -43,6 +45,8 @@ inline constexpr search_variant SEARCH_VARIANTS[] = {
     {"sse2", search_tag_sse2, runs_everywhere},
 #elif defined(__aarch64__)
     {"neon", search_tag_neon, runs_everywhere},
+#elif defined(__wasm_simd128__)
+    {"simd128", search_tag_simd128, runs_everywhere},
 #endif
     {"scalar", search_tag_scalar, runs_everywhere},
 };

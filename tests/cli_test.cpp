@@ -44,6 +44,8 @@ TEST(Cli, InputsAndArguments)
 // UTF-8 and Shift_JIS bytes in one name: the path is passed to the open untouched.
 TEST(Cli, NonAsciiBytesInPath)
 {
+    if (testing_wasm_module())
+        GTEST_SKIP() << "a name that is not valid UTF-8 cannot reach a WASI program's arguments";
     const std::string path = make_file("\xE9\x9F\xB3 son\xC3\xA9 \x83\x74.bin", bytes_with(600, 10, "SNDF"));
     expect_run({"non-ASCII path", {path}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0});
 }
@@ -66,6 +68,8 @@ TEST(Cli, FailedWriteFailsTheRun)
 {
     const std::string at10 = make_file("full", bytes_with(600, 10, "SNDF"));
     for (const char* out : {"/dev/full", CLOSED_STDOUT}) {
+        if (out == CLOSED_STDOUT && testing_wasm_module())
+            GTEST_SKIP() << "closed stdout: Node hands a WASI program /dev/null in its place (/dev/full was tested)";
         const run_result r = run_keldo({at10}, out);
         EXPECT_EQ(r.status, 255) << "stdout: '" << out << "'";
         EXPECT_EQ(r.err, "") << "stdout: '" << out << "'";

@@ -69,6 +69,12 @@ std::string lines_with_lf(std::string out)
 
 } // namespace
 
+bool testing_wasm_module()
+{
+    const std::string binary = env_or("KELDO_BINARY", KELDO_PATH);
+    return binary.size() > 5 && binary.compare(binary.size() - 5, 5, ".wasm") == 0;
+}
+
 run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path, bool line_buffered)
 {
     // KELDO_BINARY runs another build of the tool, through KELDO_RUNNER (an emulator and its

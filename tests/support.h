@@ -27,6 +27,10 @@ struct run_case {
     int status;
 };
 
+// Whether the tool under test is a WebAssembly module (KELDO_BINARY names a .wasm file): WASI
+// passes arguments only as UTF-8, and Node gives a closed standard output a /dev/null instead.
+bool testing_wasm_module();
+
 // Runs keldo on `c.args` and expects exactly `c.out`, `c.status` and nothing on standard error.
 void expect_run(const run_case& c);
 
