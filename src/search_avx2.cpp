@@ -5,6 +5,7 @@
 #include "search.h"
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 
 namespace {
@@ -33,7 +34,19 @@ constexpr std::int64_t STEP = LANES_PER_STEP * LANES;
 
 } // namespace
 
-bool cpu_has_avx2() { return __builtin_cpu_supports("avx2") != 0; }
+// Asked of the CPU itself rather than of the compiler's runtime, which not every toolchain
+// ships: the CPU must have AVX2, and the operating system must save the AVX registers (XCR0 bits
+// 1 and 2), or AVX2 instructions fault.
+__attribute__((target("xsave"))) bool cpu_has_avx2()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE) || !(ecx & bit_AVX))
+        return false;
+    constexpr unsigned long long SSE_AND_AVX_STATE = 0x6;
+    if ((_xgetbv(0) & SSE_AND_AVX_STATE) != SSE_AND_AVX_STATE)
+        return false;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_AVX2);
+}
 
 __attribute__((target("avx2"))) std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n)
 {

@@ -97,6 +97,14 @@ TEST_P(SearchTag, AgreesWithNaiveSearchOnRandomInput)
     }
 }
 
+#if defined(__x86_64__)
+// The dispatcher's own reading of the CPU against the compiler's.
+TEST(FastestSearch, IsAvx2ExactlyWhereTheCpuHasIt)
+{
+    EXPECT_STREQ(fastest_search().name, __builtin_cpu_supports("avx2") ? "avx2" : "sse2");
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Searches, SearchTag, ::testing::ValuesIn(variants_and_fastest()),
                          [](const auto& info) { return std::string(info.param.name); });
 
