@@ -99,8 +99,8 @@ const dump_case DUMP_CASES[] = {
     // The block is printed only from a read of its own that finds the tag in front of it.
     {"a seek that stays put", {}, "", 512, stream_fault::seek_stays_put},
     {"file emptied between scan and dump", {}, "", 512, stream_fault::emptied_before_seek},
-    {"read error inside the block", {}, "", 512, stream_fault::bad_sector_at_100},
-    {"read error in the scan only, short file", {}, ZERO_BLOCK, 296, stream_fault::glitch_at_100},
+    {"read error in the block's second half", {}, "", 512, stream_fault::bad_sector_at_400},
+    {"read error in the scan only, short file", {}, ZERO_BLOCK, 496, stream_fault::glitch_at_400},
 };
 
 struct dump_run {
@@ -108,18 +108,26 @@ struct dump_run {
     std::string definitions;
 };
 
+// Dumps the block after `px` in `in` to text.
+dump_run dump_to_text(std::FILE* in, std::int64_t px)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    fill_stack_with_tags();
+    const bool printed = dump_instrument(in, px, out);
+    std::fclose(out);
+    const dump_run run{printed, std::string(text, size)};
+    std::free(text);
+    return run;
+}
+
 // Scans the stream and dumps the block found, as a run does.
 dump_run scan_and_dump(const std::string& bytes, stream_fault fault)
 {
     std::FILE* in = open_bytes(bytes, fault);
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
-    const bool printed = dump_instrument(in, find_tag(in), out);
-    std::fclose(out);
+    const dump_run run = dump_to_text(in, find_tag(in));
     std::fclose(in);
-    const dump_run run{printed, std::string(text, size)};
-    std::free(text);
     return run;
 }
 
@@ -153,15 +161,31 @@ TEST(Dump, WorkedExampleAtOffset10)
                 0});
 }
 
-// A pipe cannot be repositioned to the block: the tool must not print other bytes as the block.
+// A device that takes the seek back without going there, as /dev/zero and /dev/urandom do: the
+// bytes read there are not the tag, so nothing is printed. The block is asked for as a scan that
+// found a tag past 4 GiB would ask for it.
+TEST(Dump, DeviceThatIgnoresTheSeekBack)
+{
+    std::FILE* in = std::fopen("/dev/zero", "rb");
+    ASSERT_NE(in, nullptr);
+    const dump_run r = dump_to_text(in, (std::int64_t{1} << 32) + TAG_LENGTH);
+    std::fclose(in);
+    EXPECT_FALSE(r.printed);
+    EXPECT_EQ(r.definitions, "");
+}
+
+// A pipe cannot be repositioned to the block: the tool must not print other bytes as the block,
+// not even the second tag and block, which lie where the scan's first read left the stream.
 TEST(Dump, FifoInputFailsAfterTheOffset)
 {
     const std::string fifo = temp_path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string bytes = std::string(10, 'x') + tag_and_block(600, {{0, {0x42}}});
+    bytes += std::string(SCAN_CHUNK_SIZE - bytes.size(), 'x') + tag_and_block(600, {{0, {0x43}}});
     const pid_t writer = fork();
     if (writer == 0) {
         alarm(RUN_TIME_LIMIT);
-        std::ofstream(fifo, std::ios::binary) << std::string(10, 'x') + tag_and_block(600, {{0, {0x42}}});
+        std::ofstream(fifo, std::ios::binary) << bytes;
         _exit(0);
     }
     expect_run({"fifo", {fifo}, BANNER + "; px = 14\n" + CANNOT_OPEN, 255});

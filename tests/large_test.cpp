@@ -1,5 +1,5 @@
-// Inputs of gigabytes: a tag past 4 GiB in a sparse file, whose offset must come out exact, not
-// wrapped to 32 bits; and a device that reads on for gigabytes before it holds the tag.
+// An input of gigabytes: a tag past 4 GiB in a sparse file, whose offset must come out exact, not
+// wrapped to 32 bits.
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 
 namespace {
 
@@ -23,19 +22,6 @@ TEST(LargeFile, TagPast4GiBAcrossAChunkEdge)
     // The block is read from past 4 GiB too: the sparse start of the file holds only zeros.
     expect_run({"sparse", {path}, BANNER + "; px = 4294971393\n" + WAVE_HEAD + "$11 $22 $33 $00 $00 $00 $00 $00 \n" + ZERO_REST, 0});
     unlink(path.c_str());
-}
-
-// Random bytes hold the tag about every 4 GiB. The device accepts the seek back without moving,
-// so the bytes read there are not the ones that followed the tag.
-TEST(LargeFile, DeviceThatIgnoresTheSeekBack)
-{
-    const run_result r = run_keldo({"/dev/urandom"});
-    ASSERT_GT(r.out.size(), BANNER.size()) << r.out;
-    long long px = 0;
-    std::sscanf(r.out.c_str() + BANNER.size(), "; px = %lld", &px);
-    EXPECT_EQ(r.out, BANNER + "; px = " + std::to_string(px) + "\n" + CANNOT_OPEN);
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "");
 }
 
 } // namespace

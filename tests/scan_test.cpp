@@ -14,6 +14,7 @@ namespace {
 std::int64_t scan_bytes(const std::string& bytes)
 {
     std::FILE* in = open_bytes(bytes);
+    fill_stack_with_tags();
     const std::int64_t px = find_tag(in);
     std::fclose(in);
     return px;
@@ -62,6 +63,8 @@ const scan_case SCAN_CASES[] = {
     // The short second read puts "SND" at buffer indexes 6..8, in front of the stale 'F' that
     // chunk 0 left at index 9.
     {"stale bytes behind a short read", 4101, {{5, "F"}, {4098, "SND"}}, TAG_NOT_FOUND},
+    // Only a short read ends the scan: one more read would carry "SN" and the stale "DF" along.
+    {"a short read ends the scan", 8190, {{4094, "DF"}, {8188, "SN"}}, TAG_NOT_FOUND},
     {"first of several tags", 9000, {{7000, "SNDF"}, {4000, "SNDF"}, {8000, "SNDF"}}, 4004},
     {"lowercase is not the tag", 100, {{3, "sndf"}, {50, "SNDf"}}, TAG_NOT_FOUND},
 };

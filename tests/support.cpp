@@ -1,22 +1,41 @@
 // Test helpers: run the tool in a child process, make input files, fake a faulty file.
 #include "support.h"
 
+#include "tag.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+namespace {
+
+struct temp_folder {
+    std::string path = ::testing::TempDir() + "keldo-" + std::to_string(getpid());
+    temp_folder() { mkdir(path.c_str(), 0700); }
+    ~temp_folder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+} // namespace
+
 std::string temp_path(const std::string& name)
 {
-    return ::testing::TempDir() + "keldo-" + std::to_string(getpid()) + "-" + name;
+    static const temp_folder folder;
+    return folder.path + "/" + name;
 }
 
 std::string read_file(const std::string& path)
@@ -128,7 +147,7 @@ void expect_run(const run_case& c)
 
 namespace {
 
-constexpr std::int64_t FAULT_AT = 100;
+constexpr std::int64_t FAULT_AT = 400;
 
 struct fake_file {
     std::string bytes;
@@ -141,8 +160,8 @@ ssize_t fake_read(void* cookie, char* buffer, std::size_t size)
 {
     fake_file& f = *static_cast<fake_file*>(cookie);
     std::int64_t end = std::min<std::int64_t>(f.position + size, f.bytes.size());
-    const bool faulty = f.fault == stream_fault::bad_sector_at_100 ||
-                        (f.fault == stream_fault::glitch_at_100 && !f.glitched);
+    const bool faulty = f.fault == stream_fault::bad_sector_at_400 ||
+                        (f.fault == stream_fault::glitch_at_400 && !f.glitched);
     if (faulty && f.position == FAULT_AT) {
         f.glitched = true;
         errno = EIO;
@@ -179,4 +198,11 @@ int fake_close(void* cookie)
 std::FILE* open_bytes(const std::string& bytes, stream_fault fault)
 {
     return fopencookie(new fake_file{bytes, fault}, "rb", {fake_read, nullptr, fake_seek, fake_close});
+}
+
+__attribute__((noinline)) void fill_stack_with_tags()
+{
+    volatile char stack[16 * 1024];
+    for (std::size_t i = 0; i < sizeof stack; ++i)
+        stack[i] = SCAN_TAG[i % TAG_LENGTH];
 }

@@ -34,7 +34,8 @@ bool testing_wasm_module();
 // Runs keldo on `c.args` and expects exactly `c.out`, `c.status` and nothing on standard error.
 void expect_run(const run_case& c);
 
-// A fresh path under the test temporary directory, unique to this process.
+// A path in this process's own temporary folder, which is removed with everything in it when
+// the process ends.
 std::string temp_path(const std::string& name);
 
 // Writes `bytes` to the file at `path` and returns the path.
@@ -50,14 +51,18 @@ std::string read_file(const std::string& path);
 
 enum class stream_fault {
     none,
-    glitch_at_100,        // the first read that reaches offset 100 fails with EIO; later ones work
-    bad_sector_at_100,    // every read that reaches offset 100 fails with EIO
+    glitch_at_400,        // the first read that reaches offset 400 fails with EIO; later ones work
+    bad_sector_at_400,    // every read that reaches offset 400 (block byte 396) fails with EIO
     seek_stays_put,       // a seek reports success and does not move, like a random-number device
     emptied_before_seek,  // the file is truncated to nothing just before the first seek
 };
 
 // A read-only stream over `bytes`, with `fault` in its reads or seeks.
 std::FILE* open_bytes(const std::string& bytes, stream_fault fault = stream_fault::none);
+
+// Leaves tag bytes on the stack where the next call's buffers will lie, so that a buffer read
+// before it is written, or not cleared, shows tag bytes rather than whatever happened to be there.
+void fill_stack_with_tags();
 
 inline const std::string BANNER = ";  KELDO v 0.01 by QOR\n";
 inline const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
