@@ -11,8 +11,15 @@ using search_fn = std::int64_t (*)(const unsigned char* p, std::int64_t n);
 
 // A first-byte scan (memchr), then a full compare at each candidate, resuming one byte later.
 // Fast on input with few "S" bytes; on input dense in them every byte costs a compare. It is the
-// reference the others are tested against, and finishes the window past their last whole step.
+// reference the others are tested against.
 std::int64_t search_tag_scalar(const unsigned char* p, std::int64_t n);
+
+// How a vector search ends: the scalar search over p[from, n), past its last whole step.
+inline std::int64_t finish_with_scalar(const unsigned char* p, std::int64_t n, std::int64_t from)
+{
+    const std::int64_t at = search_tag_scalar(p + from, n - from);
+    return at < 0 ? -1 : from + at;
+}
 
 // The vector searches compare a whole step of positions with the tag's first and last bytes
 // ("S" at i, "F" at i + 3), and with its middle two only in a step where such a pair occurs.

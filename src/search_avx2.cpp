@@ -63,7 +63,6 @@ __attribute__((target("avx2"))) std::int64_t search_tag_avx2(const unsigned char
             if (const std::uint32_t hits = tag_starts(p + i + lane * LANES, ends[lane]))
                 return i + lane * LANES + __builtin_ctz(hits);
     }
-    const std::int64_t rest = search_tag_scalar(p + i, n - i);
-    return rest < 0 ? -1 : i + rest;
+    return finish_with_scalar(p, n, i);
 }
 #endif

@@ -47,7 +47,6 @@ std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n)
             if (const unsigned hits = tag_starts(p + i + lane * LANES, ends[lane]))
                 return i + lane * LANES + __builtin_ctz(hits);
     }
-    const std::int64_t rest = search_tag_scalar(p + i, n - i);
-    return rest < 0 ? -1 : i + rest;
+    return finish_with_scalar(p, n, i);
 }
 #endif
