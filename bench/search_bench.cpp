@@ -40,11 +40,13 @@ int main(int argc, char** argv)
 {
     // The search that keldo uses on this CPU, printed with the machine's description.
     benchmark::AddCustomContext("keldo's search", fastest_search().name);
-    for (const search_variant& v : SEARCH_VARIANTS)
+    for (const search_variant& v : SEARCH_VARIANTS) {
+        if (!v.runs_here())
+            continue;
         for (input_class kind : {RANDOM, ALL_S, ZEROS, S_X_X_F})
-            if (v.runs_here())
-                benchmark::RegisterBenchmark(("bm_search/" + std::string(v.name) + "/" + CLASS_NAMES[kind]).c_str(),
-                                             bm_search, v.search, kind);
+            benchmark::RegisterBenchmark(("bm_search/" + std::string(v.name) + "/" + CLASS_NAMES[kind]).c_str(),
+                                         bm_search, v.search, kind);
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -105,6 +105,7 @@ async function run(file) {
     if (run !== runs)
         return;
     show(new Uint8Array(0), false);
+    ui.progress.value = 0;
     say(`Reading ${file.name}…`);
     ui.cancel.hidden = false;
     current = { file, timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };

@@ -18,34 +18,23 @@ class ChosenFile extends Inode {
     }
 
     path_open() {
-        return { ret: wasi.ERRNO_SUCCESS, fd_obj: new OpenChosenFile(this) };
-    }
-
-    stat() {
-        return new wasi.Filestat(this.ino, wasi.FILETYPE_REGULAR_FILE, BigInt(this.file.size));
+        return { ret: wasi.ERRNO_SUCCESS, fd_obj: new OpenChosenFile(this.file, this.onRead) };
     }
 }
 
 class OpenChosenFile extends Fd {
-    constructor(inode) {
+    constructor(file, onRead) {
         super();
-        this.inode = inode;
+        this.file = file;
+        this.onRead = onRead;
         this.position = 0;
         this.slice = new Uint8Array(0);
         this.sliceStart = 0;
         this.reader = new FileReaderSync();
     }
 
-    fd_fdstat_get() {
-        return { ret: wasi.ERRNO_SUCCESS, fdstat: new wasi.Fdstat(wasi.FILETYPE_REGULAR_FILE, 0) };
-    }
-
-    fd_filestat_get() {
-        return { ret: wasi.ERRNO_SUCCESS, filestat: this.inode.stat() };
-    }
-
     fd_read(size) {
-        const file = this.inode.file;
+        const file = this.file;
         const inSlice = this.position - this.sliceStart;
         if (this.position < file.size && (inSlice < 0 || inSlice >= this.slice.length)) {
             try {
@@ -53,10 +42,10 @@ class OpenChosenFile extends Fd {
                 this.slice = new Uint8Array(this.reader.readAsArrayBuffer(file.slice(this.position, end)));
                 this.sliceStart = this.position;
             } catch (error) {
-                this.inode.onRead(this.position, error);
+                this.onRead(this.position, error);
                 return { ret: wasi.ERRNO_IO, data: new Uint8Array(0) };
             }
-            this.inode.onRead(this.sliceStart + this.slice.length, null);
+            this.onRead(this.sliceStart + this.slice.length, null);
         }
         const from = this.position - this.sliceStart;
         const data = this.slice.subarray(from, Math.min(from + size, this.slice.length));
@@ -65,16 +54,12 @@ class OpenChosenFile extends Fd {
     }
 
     fd_seek(offset, whence) {
-        const base = { [wasi.WHENCE_SET]: 0, [wasi.WHENCE_CUR]: this.position, [wasi.WHENCE_END]: this.inode.file.size };
+        const base = { [wasi.WHENCE_SET]: 0, [wasi.WHENCE_CUR]: this.position, [wasi.WHENCE_END]: this.file.size };
         const position = base[whence] + Number(offset);
         if (!(position >= 0))
             return { ret: wasi.ERRNO_INVAL, offset: BigInt(this.position) };
         this.position = position;
         return { ret: wasi.ERRNO_SUCCESS, offset: BigInt(position) };
-    }
-
-    fd_tell() {
-        return { ret: wasi.ERRNO_SUCCESS, offset: BigInt(this.position) };
     }
 }
 
@@ -83,10 +68,6 @@ class Output extends Fd {
     constructor() {
         super();
         this.chunks = [];
-    }
-
-    fd_fdstat_get() {
-        return { ret: wasi.ERRNO_SUCCESS, fdstat: new wasi.Fdstat(wasi.FILETYPE_REGULAR_FILE, 0) };
     }
 
     fd_write(data) {
