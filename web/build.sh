@@ -6,9 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-echo "== keldo.wasm (build-web/wasm)"
-cmake -S . -B build-web/wasm --toolchain scripts/wasm32-wasi.cmake -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-web/wasm -j2 --target keldo
+# The same build folder as the WebAssembly tests, so that the page gets the module they tested.
+echo "== keldo.wasm (build-wasm)"
+[ -f build-wasm/CMakeCache.txt ] || cmake -S . -B build-wasm --toolchain scripts/wasm32-wasi.cmake >/dev/null
+cmake --build build-wasm -j2 --target keldo
 shim=web/node_modules/@bjorn3/browser_wasi_shim
 if [ ! -d "$shim" ]; then
     echo "== the WASI shim, from npm"
@@ -19,7 +20,7 @@ site=build-web/site
 echo "== the page ($site)"
 rm -rf "$site" && mkdir -p "$site/shim"
 cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/worker.js web/offline.js \
-   build-web/wasm/keldo.wasm "$site"/
+   build-wasm/keldo.wasm "$site"/
 cp "$shim"/dist/*.js "$shim"/LICENSE-* "$site/shim/"
 # The files the service worker keeps for use offline.
 (cd "$site" && find . -type f ! -name files.json | sed 's|^\./||' | sort |
