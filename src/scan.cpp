@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-std::int64_t find_tag(std::FILE* in)
+std::int64_t find_tag(std::FILE* in, std::int64_t start)
 {
     unsigned char buffer[TAG_LENGTH + SCAN_CHUNK_SIZE];
     unsigned char* const chunk = buffer + TAG_LENGTH;
@@ -18,7 +18,7 @@ std::int64_t find_tag(std::FILE* in)
         const std::int64_t first = k == 0 ? TAG_LENGTH : 0;
         const std::int64_t at = search(buffer + first, TAG_LENGTH + n - first);
         if (at >= 0)
-            return SCAN_CHUNK_SIZE * k + first + at;
+            return start + SCAN_CHUNK_SIZE * k + first + at;
         if (n < SCAN_CHUNK_SIZE)
             return std::ferror(in) ? SCAN_READ_ERROR : TAG_NOT_FOUND;
         std::memcpy(buffer, buffer + SCAN_CHUNK_SIZE, TAG_LENGTH);
