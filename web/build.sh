@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the page in build-web/site: keldo.wasm, the page's own files, and the WASI shim that
+# Builds the page in build-web/site: keldo-list.wasm, the page's own files, and the WASI shim that
 # npm installs from web/package-lock.json, with its licence. The folder is static files only;
 # serve it with any static server, for example:
 #   web/build.sh && python3 -m http.server -d build-web/site -b 127.0.0.1 8000
@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The same build folder as the WebAssembly tests, so that the page gets the module they tested.
-echo "== keldo.wasm (build-wasm)"
+echo "== keldo-list.wasm (build-wasm)"
 [ -f build-wasm/CMakeCache.txt ] || cmake -S . -B build-wasm --toolchain scripts/wasm32-wasi.cmake >/dev/null
-cmake --build build-wasm -j2 --target keldo
+cmake --build build-wasm -j2 --target keldo-list
 shim=web/node_modules/@bjorn3/browser_wasi_shim
 if [ ! -d "$shim" ]; then
     echo "== the WASI shim, from npm"
@@ -20,7 +20,7 @@ site=build-web/site
 echo "== the page ($site)"
 rm -rf "$site" && mkdir -p "$site/shim"
 cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/worker.js web/offline.js \
-   build-wasm/keldo.wasm "$site"/
+   build-wasm/keldo-list.wasm "$site"/
 cp "$shim"/dist/*.js "$shim"/LICENSE-* "$site/shim/"
 # The files the service worker keeps for use offline.
 (cd "$site" && find . -type f ! -name files.json | sed 's|^\./||' | sort |

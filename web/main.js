@@ -1,11 +1,16 @@
-// The page's controls: a file chosen or dropped is run through keldo.wasm in a worker; its output
-// is shown as the command prints it, drawn, and can be copied or saved; a long scan shows its
-// progress and can be cancelled.
+// The page's controls: a file chosen or dropped is run through keldo-list.wasm in a worker, which
+// finds every tag in one pass; the list fills in as they are found, and the instrument chosen in
+// it is shown as the command prints it, drawn, and can be copied or saved; all of them can be
+// saved as one source. A long scan shows its progress and can be cancelled.
 import { parseInstrument, drawWave, drawEnvelope, drawNothing } from './draw.js';
 
 const PROGRESS_DELAY_MS = 300;  // a scan shorter than this shows no progress bar
-const ui = Object.fromEntries(['file', 'drop', 'status', 'progress', 'cancel', 'mml', 'copy', 'save', 'wave', 'volume', 'pitch']
-    .map((id) => [id, document.getElementById(id)]));
+// A file dense in tags (every fourth byte) is listed this far and no further, so that the list,
+// and the page's memory, stay small whatever the file holds.
+const LIST_LIMIT = 4096;
+const ui = Object.fromEntries(['file', 'drop', 'status', 'progress', 'cancel', 'mml', 'copy', 'save', 'wave', 'volume', 'pitch',
+                               'instruments', 'save-all']
+    .map((id) => [id.replace(/-(.)/g, (_, c) => c.toUpperCase()), document.getElementById(id)]));
 
 // The worker starts from a blob that imports worker.js: a worker from a blob is held to this
 // page's Content-Security-Policy, where one loaded from a file would answer only to the (absent)
@@ -14,10 +19,10 @@ const WORKER_URL = URL.createObjectURL(new Blob([`import '${new URL('worker.js',
                                                 { type: 'text/javascript' }));
 
 // Compiled once, while the page loads; every run instantiates it afresh.
-const module = WebAssembly.compileStreaming(fetch('keldo.wasm'));
+const module = WebAssembly.compileStreaming(fetch('keldo-list.wasm'));
 module.catch(() => {});  // reported when a file is chosen
 let worker = startWorker();
-let current = null;  // the file being read, its progress timer, its output once done
+let current = null;  // the file being read: its progress timer, its entries, whether it is done
 let runs = 0;  // a run that waited for the module goes on only if no later one started
 
 if ('serviceWorker' in navigator)
@@ -57,33 +62,88 @@ function show(output, succeeded) {
     return text;
 }
 
+const offsetIn = (text) => text.match(/^; px = (\d+)$/m)?.[1];
+
+// Shows listed entry `index`: its text, its pictures, Copy and Save.
+function choose(index) {
+    const item = ui.instruments.children[index];
+    if (!item)
+        return;
+    ui.instruments.querySelector('[aria-selected="true"]')?.setAttribute('aria-selected', 'false');
+    item.setAttribute('aria-selected', 'true');
+    ui.instruments.setAttribute('aria-activedescendant', item.id);
+    item.scrollIntoView({ block: 'nearest' });
+    current.shown = index;
+    show(current.entries[index], true);
+}
+
+function clearList() {
+    ui.instruments.replaceChildren();
+    ui.instruments.removeAttribute('aria-activedescendant');
+    ui.saveAll.disabled = true;
+}
+
+// An entry of keldo-list: the first is keldo's output for the file, shown as soon as it comes; the
+// others are listed only when they hold an instrument (the last may say that a read failed).
+function addEntry(output) {
+    const text = new TextDecoder('shift_jis').decode(output);
+    if (!current.first) {
+        current.first = output;
+        show(output, false);
+    }
+    if (!parseInstrument(text) || current.entries.length === LIST_LIMIT) {
+        current.more = current.entries.length === LIST_LIMIT;
+        return;
+    }
+    const index = current.entries.push(output) - 1;
+    const item = ui.instruments.appendChild(document.createElement('li'));
+    item.id = `instrument-${index}`;
+    item.setAttribute('role', 'option');
+    item.setAttribute('aria-selected', 'false');
+    item.dataset.px = offsetIn(text);
+    item.textContent = `${index}: byte ${item.dataset.px}`;
+    ui.saveAll.disabled = false;
+    if (index === 0)
+        choose(0);
+}
+
 function stopWaiting() {
     clearTimeout(current?.timer);
     ui.progress.hidden = ui.cancel.hidden = true;
 }
 
-// What the run means, in words; keldo's own text is shown below it.
-function describe(file, { status, readError }, text) {
-    const offset = text.match(/^; px = (\d+)$/m)?.[1];
+// What a run that listed nothing means, in words; keldo's own text is shown below it.
+function describe(file, { status, readError }) {
     if (readError)
         return `The browser could not read ${file.name} (${readError}), so keldo reports it as unreadable.`;
     if (status !== 0)
         return `keldo could not read ${file.name}: its last line is Japanese for "the file cannot be opened".`;
-    if (offset)
-        return `${file.name}: the instrument block starts at byte ${offset}.`;
     return file.size === 0 ? `${file.name} is empty: it holds no instrument.`
                            : `${file.name} holds no SNDF tag: it holds no instrument.`;
 }
 
+// How many instruments the list holds, and why it may not hold them all.
+function counted(file, { status, readError }) {
+    const listed = current.entries.length;
+    if (current.more)
+        return `It holds more than ${LIST_LIMIT} instruments: the first ${LIST_LIMIT} are listed.`;
+    if (status !== 0)
+        return `The browser could not read the rest of it (${readError}): the ${listed} found before are listed.`;
+    return listed === 1 ? 'It holds no other instrument.' : `It holds ${listed} instruments.`;
+}
+
 function finish(file, result) {
     stopWaiting();
+    current.done = true;
     if (result.type === 'failed') {
-        current = null;
         show(new Uint8Array(0), false);
+        clearList();
         return say(`keldo could not run on ${file.name}: ${result.message}`);
     }
-    current = { file, output: result.output };
-    say(describe(file, result, show(result.output, result.status === 0)));
+    if (current.entries.length === 0)
+        return say(describe(file, result));
+    const first = ui.instruments.children[0].dataset.px;
+    say(`${file.name}: the instrument block starts at byte ${first}. ${counted(file, result)}`);
 }
 
 function showProgress(file, offset) {
@@ -105,23 +165,28 @@ async function run(file) {
     if (run !== runs)
         return;
     show(new Uint8Array(0), false);
+    clearList();
     ui.progress.value = 0;
     say(`Reading ${file.name}…`);
     ui.cancel.hidden = false;
-    current = { file, timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
-    worker.onmessage = ({ data }) => (data.type === 'progress' ? showProgress(file, data.offset) : finish(file, data));
-    worker.postMessage({ module: compiled, file });
+    current = { file, entries: [], timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
+    const handlers = { progress: (data) => showProgress(file, data.offset), entry: (data) => addEntry(data.text) };
+    worker.onmessage = ({ data }) => (handlers[data.type] ?? ((done) => finish(file, done)))(data);
+    // One more than the list holds, to tell whether the file holds more.
+    worker.postMessage({ module: compiled, file, count: LIST_LIMIT + 1 });
 }
 
-// A scan runs to its end once started: cancelling ends the worker and starts a fresh one.
+// A scan runs to its end once started: cancelling ends the worker and starts a fresh one. What
+// was found before stays listed.
 function cancel() {
-    if (!current || current.output)
+    if (!current || current.done)
         return;
     worker.terminate();
     worker = startWorker();
     stopWaiting();
-    say(`Cancelled reading ${current.file.name}.`);
-    current = null;
+    current.done = true;
+    const found = current.entries.length;
+    say(`Cancelled reading ${current.file.name}` + (found ? `: the ${found} instruments found before are listed.` : '.'));
 }
 
 async function copy() {
@@ -133,18 +198,44 @@ async function copy() {
     }
 }
 
-function save() {
+function download(parts) {
     const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([current.output], { type: 'text/plain' }));
+    link.href = URL.createObjectURL(new Blob(parts, { type: 'text/plain' }));
     link.download = `${current.file.name.replace(/(.)\.[^.]*$/, '$1')}.mml`;
     link.click();
     setTimeout(() => URL.revokeObjectURL(link.href));
 }
 
+// Every listed instrument in one source: the banner once, then each entry's offset line and its
+// definitions, numbered by the entry, as the manual page's collecting example numbers them.
+function saveAll() {
+    download(current.entries.map((output, k) => {
+        const text = new TextDecoder().decode(output);
+        return (k === 0 ? text : text.slice(text.indexOf('\n') + 1)).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`);
+    }));
+}
+
+// The list's keys, while it has the focus: each moves to an entry and shows it.
+function listKey(event) {
+    const last = ui.instruments.children.length - 1;
+    const to = { ArrowDown: current?.shown + 1, ArrowUp: current?.shown - 1, Home: 0, End: last, Enter: current?.shown }[event.key];
+    if (to === undefined || last < 0)
+        return;
+    event.preventDefault();
+    choose(Math.max(0, Math.min(last, to)));
+}
+
 ui.file.addEventListener('change', () => ui.file.files[0] && run(ui.file.files[0]));
 ui.cancel.addEventListener('click', cancel);
 ui.copy.addEventListener('click', copy);
-ui.save.addEventListener('click', save);
+ui.save.addEventListener('click', () => download([current.entries[current.shown]]));
+ui.saveAll.addEventListener('click', saveAll);
+ui.instruments.addEventListener('click', (event) => {
+    const item = event.target.closest('li');
+    if (item)
+        choose([...ui.instruments.children].indexOf(item));
+});
+ui.instruments.addEventListener('keydown', listKey);
 document.addEventListener('dragover', (event) => {
     event.preventDefault();
     ui.drop.classList.add('over');

@@ -1,5 +1,7 @@
-// Runs keldo.wasm on one chosen file, in a worker so that the page stays responsive. The module
-// sees the file as "input" in its current folder and reads it through the stream buffer it always
+// Runs keldo-list.wasm on one chosen file, in a worker so that the page stays responsive: it
+// prints, for every tag of the file up to a count, what keldo prints for that tag, each entry
+// ending in a NUL byte, and each entry goes to the page as soon as it is whole. The module sees
+// the file as "input" in its current folder and reads it through the stream buffer it always
 // uses; those reads are served from one slice of the file at a time, read when first needed, so
 // memory does not grow with the file. A read the browser refuses is the module's read error, and
 // keldo reports it as it reports any unreadable file.
@@ -63,32 +65,31 @@ class OpenChosenFile extends Fd {
     }
 }
 
-// Standard output or error, kept as the bytes written.
-class Output extends Fd {
+// keldo-list's standard output: its entries, each posted as one message once its NUL is written.
+class Entries extends Fd {
     constructor() {
         super();
-        this.chunks = [];
+        this.pending = [];
     }
 
     fd_write(data) {
-        this.chunks.push(data.slice());
-        return { ret: wasi.ERRNO_SUCCESS, nwritten: data.byteLength };
-    }
-
-    bytes() {
-        const bytes = new Uint8Array(this.chunks.reduce((total, chunk) => total + chunk.length, 0));
-        let at = 0;
-        for (const chunk of this.chunks) {
-            bytes.set(chunk, at);
-            at += chunk.length;
+        let from = 0;
+        for (let end; (end = data.indexOf(0, from)) >= 0; from = end + 1) {
+            this.pending.push(data.slice(from, end));
+            const entry = new Uint8Array(this.pending.reduce((total, part) => total + part.length, 0));
+            this.pending.reduce((at, part) => (entry.set(part, at), at + part.length), 0);
+            postMessage({ type: 'entry', text: entry }, [entry.buffer]);
+            this.pending = [];
         }
-        return bytes;
+        if (from < data.length)
+            this.pending.push(data.slice(from));
+        return { ret: wasi.ERRNO_SUCCESS, nwritten: data.byteLength };
     }
 }
 
-// Runs keldo on `file` and returns its output, its exit status as a shell sees it, and the name
-// of the browser's error if a read of the file failed.
-function runKeldo(module, file) {
+// Runs keldo-list on `file` for its first `count` tags and returns its exit status as a shell
+// sees it, and the name of the browser's error if a read of the file failed.
+function runKeldo(module, file, count) {
     let readError = null;
     let lastProgress = 0;
     const onRead = (offset, error) => {
@@ -99,22 +100,21 @@ function runKeldo(module, file) {
             postMessage({ type: 'progress', offset });
         }
     };
-    const stdout = new Output();
     const fds = [
         new OpenFile(new File([])),
-        stdout,
-        new Output(),
+        new Entries(),
+        new OpenFile(new File([])),
         new PreopenDirectory('.', new Map([[INPUT_NAME, new ChosenFile(file, onRead)]])),
     ];
-    const shim = new WASI(['keldo', INPUT_NAME], [], fds, { debug: false });
+    const shim = new WASI(['keldo-list', INPUT_NAME, String(count)], [], fds, { debug: false });
     const instance = new WebAssembly.Instance(module, { wasi_snapshot_preview1: shim.wasiImport });
     const status = shim.start(instance) & 0xff;
-    return { type: 'done', output: stdout.bytes(), status, readError };
+    return { type: 'done', status, readError };
 }
 
-self.onmessage = ({ data: { module, file } }) => {
+self.onmessage = ({ data: { module, file, count } }) => {
     try {
-        postMessage(runKeldo(module, file));
+        postMessage(runKeldo(module, file, count));
     } catch (error) {
         postMessage({ type: 'failed', message: String(error?.message ?? error) });
     }
