@@ -45,12 +45,21 @@ function makeFile(name, bytes) {
     fs.writeFileSync(files[name], bytes);
 }
 
-function makeSparseFile(name, size, offset, bytes) {
-    files[name] = path.join(temp, name);
-    const fd = fs.openSync(files[name], 'w');
-    fs.writeSync(fd, bytes, 0, bytes.length, offset);
+// A file of `size` bytes, zero but for `patches` ([offset, bytes], written in order), sparse where
+// it is zero.
+function writeSparse(file, size, patches) {
+    const fd = fs.openSync(file, 'w');
+    for (const [offset, bytes] of patches)
+        fs.writeSync(fd, Buffer.from(bytes, 'latin1'), 0, bytes.length, offset);
     fs.ftruncateSync(fd, size);
     fs.closeSync(fd);
+}
+
+const sparse = {};
+function makeSparseFile(name, size, patches) {
+    files[name] = path.join(temp, name);
+    sparse[name] = { size, patches };
+    writeSparse(files[name], size, patches);
 }
 
 before(async () => {
@@ -63,8 +72,16 @@ before(async () => {
     block.set([0x0f, 0x0e, 0x0d, 0x0c, 0x0b], 36);
     block[68] = 5;
     makeFile('cut-short.bin', Buffer.concat([Buffer.alloc(10, 'x'), Buffer.from('SNDF'), block]));
-    makeSparseFile('past-4-gib.bin', 5 * 2 ** 30, 2 ** 32 + 4093, Buffer.from('SNDF\x11\x22\x33', 'latin1'));
-    makeSparseFile('changing.bin', 5 * 2 ** 30, 5 * 2 ** 30 - 4, Buffer.from('SNDF'));
+    // Tags at 10, across the first 4096-byte edge, inside the block of that one, further on, and
+    // past 4 GiB across an edge; each block with bytes of its own, the fourth with envelopes.
+    makeSparseFile('several.bin', 5 * 2 ** 30, [
+        [10, 'SNDF\x01\x02'], [4093, 'SNDF\x21\x22'], [4200, 'SNDF\x31\x32'],
+        [70000, 'SNDF\x0f\x0e'], [70004 + 36, '\x0f\x0c\x09\x06'], [70004 + 68, '\x04\x01'],
+        [70004 + 74, '\x01\x81\x7f'], [70004 + 106, '\x03\x00'],
+        [2 ** 32 + 4093, 'SNDF\x11\x22\x33'],
+    ]);
+    makeSparseFile('changing.bin', 5 * 2 ** 30, [[5 * 2 ** 30 - 4, 'SNDF']]);
+    makeSparseFile('dense.bin', 64 * 2 ** 20, [[0, 'SNDF'.repeat(16 * 2 ** 20)]]);
 
     server = serveSite();
     origin = `http://127.0.0.1:${await listen(server)}`;
@@ -112,6 +129,38 @@ function nativeOutput(file) {
         bytes = failed.stdout;
     }
     return new TextDecoder('shift_jis').decode(bytes);
+}
+
+// What the command prints for the copy of sparse test file `name` in which the tags before entry
+// k (the offsets `pxs` just after them) are overwritten with "xxxx": entry k's text.
+function entryOutput(name, pxs, k) {
+    const copy = path.join(temp, `copy-${name}`);
+    const { size, patches } = sparse[name];
+    writeSparse(copy, size, [...patches, ...pxs.slice(0, k).map((px) => [px - 4, 'xxxx'])]);
+    try {
+        return nativeOutput(copy);
+    } finally {
+        fs.rmSync(copy);
+    }
+}
+
+// Entry k of Save all, as the manual page's collecting example makes it with sed from the
+// command's output: its definitions numbered k, and without its banner after the first.
+const numbered = (output, k) => execFileSync('sed', ['-E', `${k > 0 ? '1d;' : ''}s/^@(WT|v|EP)0 /@\\1${k} /`], { input: output });
+
+const listed = () => page.$$eval('#instruments > *', (items) => items.map((item) => item.dataset.px));
+const shown = () => page.$eval('#mml', (e) => e.textContent);
+
+// The bytes of the file that pressing `button` saves, as `name`.
+async function saved(button, name) {
+    const downloads = fs.mkdtempSync(path.join(temp, 'downloads-'));
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
+    const done = new Promise((resolve) => session.on('Browser.downloadProgress', (e) => e.state === 'completed' && resolve()));
+    await page.click(button);
+    await done;
+    await session.detach();
+    return fs.readFileSync(path.join(downloads, name));
 }
 
 async function choose(file) {
@@ -197,24 +246,51 @@ async function expectPicturesOf(text) {
     }
 }
 
+// Entry k must be the command's output for the file with the k tags before it overwritten; Save
+// all, those outputs numbered from 0 in one source.
+async function expectEveryEntry(name, pxs) {
+    assert.deepEqual(await listed(), pxs.map(String));
+    const outputs = pxs.map((_, k) => entryOutput(name, pxs, k));
+    const last = pxs.length - 1;
+    for (const k of [...pxs.keys()].reverse()) {
+        const started = Date.now();
+        await page.click(`#instruments > :nth-child(${k + 1})`);
+        assert.equal(await shown(), outputs[k], `entry ${k}, clicked`);
+        if (k === last)
+            console.log(`# entry ${k}, at byte ${pxs[k]}, shown ${Date.now() - started} ms after the click`);
+        await expectPicturesOf(outputs[k]);
+        assert.equal(await page.$eval('[aria-selected="true"]', (e) => e.dataset.px), String(pxs[k]));
+    }
+    await page.focus('#instruments');
+    for (const [key, k] of [['End', last], ['ArrowDown', last], ['Home', 0], ['ArrowUp', 0], ['ArrowDown', 1],
+                            ['ArrowDown', 2], ['ArrowUp', 1], ['Enter', 1]]) {
+        await page.keyboard.press(key);
+        assert.equal(await shown(), outputs[k], `${key} shows entry ${k}`);
+    }
+    assert.deepEqual(await saved('#save-all', name.replace('.bin', '.mml')), Buffer.concat(outputs.map(numbered)));
+}
+
 const CASES = [
     { name: 'the sample', file: 'sample', status: /the instrument block starts at byte 4098/ },
     { name: 'a file without the tag', file: 'no-tag.bin', status: /holds no SNDF tag/ },
     { name: 'an empty file', file: 'empty.bin', status: /is empty/ },
     { name: 'a block that runs past the end of the file, dropped on the page', file: 'cut-short.bin', status: /starts at byte 14/, drop: true },
-    { name: 'a 5 GiB sparse file with the tag past 4 GiB', file: 'past-4-gib.bin', status: /starts at byte 4294971393/ },
+    { name: 'a 5 GiB sparse file with five tags, the last past 4 GiB', file: 'several.bin', status: /starts at byte 14\. It holds 5 instruments\.$/,
+      pxs: [14, 4097, 4204, 70004, 2 ** 32 + 4097] },
 ];
 
 for (const c of CASES) {
-    test(`${c.name}: the native output, and pictures that match it`, async () => {
+    test(`${c.name}: the native output, and pictures that match it${c.pxs ? '; every entry and Save all' : ''}`, async () => {
         const started = Date.now();
         await (c.drop ? drop : choose)(files[c.file]);
         const { status, text } = await finished();
         assert.match(status, c.status);
         assert.equal(text, nativeOutput(files[c.file]));
         await expectPicturesOf(text);
-        if (c.file === 'past-4-gib.bin')
-            console.log(`# ${c.name}: ${((Date.now() - started) / 1000).toFixed(1)} s`);
+        if (c.pxs) {
+            console.log(`# ${c.name}: listed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+            await expectEveryEntry(c.file, c.pxs);
+        }
     });
 }
 
@@ -234,25 +310,35 @@ test('copy and save give the output byte for byte', async () => {
     await page.click('#copy');
     await page.waitForFunction(() => document.querySelector('#status').textContent === 'Copied the output.');
     assert.equal(await page.evaluate(() => navigator.clipboard.readText()), text);
-    const downloads = fs.mkdtempSync(path.join(temp, 'downloads-'));
-    const session = await page.createCDPSession();
-    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
-    const done = new Promise((resolve) => session.on('Browser.downloadProgress', (e) => e.state === 'completed' && resolve()));
-    await page.click('#save');
-    await done;
-    assert.deepEqual(fs.readFileSync(path.join(downloads, 'demo.mml')), execFileSync(keldo, [files.sample]));
+    assert.deepEqual(await saved('#save', 'demo.mml'), execFileSync(keldo, [files.sample]));
+});
+
+test('a file dense in tags: 4096 listed, the page says there are more, and Save all saves those', async () => {
+    await choose(files['dense.bin']);
+    assert.match((await finished()).status, /more than 4096 instruments: the first 4096 are listed\.$/);
+    const pxs = (await listed()).map(Number);
+    assert.deepEqual(pxs, Array.from({ length: 4096 }, (_, k) => 4 * k + 4));
+    // The banner, then one part for each entry, from its offset line on.
+    const parts = (await saved('#save-all', 'dense.mml')).toString('latin1').split(/^(?=; px = )/m);
+    assert.equal(parts.length, 1 + 4096);
+    for (const k of [0, 1, 4095]) {
+        const expected = numbered(entryOutput('dense.bin', pxs, k), k).toString('latin1');
+        assert.equal(k === 0 ? parts[0] + parts[1] : parts[k + 1], expected, `entry ${k}`);
+    }
 });
 
 // The server sends no-store, so once it is gone only the page's service worker can answer: the
 // fresh worker that a cancel starts must come from there.
-test('with the server gone, a long scan shows its progress and cancels, and the page runs again', async () => {
+// The first four tags lie in the first slice read; the fifth, past 4 GiB, is not reached.
+test('with the server gone, a long scan shows its progress and cancels, keeping what it found, and the page runs again', async () => {
     server.closeAllConnections();
     await new Promise((resolve) => server.close(resolve));
-    await choose(files['past-4-gib.bin']);
+    await choose(files['several.bin']);
     await page.waitForSelector('#progress:not([hidden])');
-    await page.waitForFunction(() => document.querySelector('#progress').value > 0);
+    await page.waitForFunction(() => document.querySelector('#instruments').children.length === 4);
     await page.click('#cancel');
-    assert.match(await page.$eval('#status', (e) => e.textContent), /^Cancelled/);
+    assert.equal(await page.$eval('#status', (e) => e.textContent), 'Cancelled reading several.bin: the 4 instruments found before are listed.');
+    assert.deepEqual(await listed(), ['14', '4097', '4204', '70004']);
     await choose(files.sample);
     assert.equal((await finished()).text, nativeOutput(files.sample));
 });
