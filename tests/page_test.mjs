@@ -62,6 +62,14 @@ function makeSparseFile(name, size, patches) {
     writeSparse(files[name], size, patches);
 }
 
+// The tag and a block of zeros but for `patches` ([block offset, byte values]).
+function instrument(patches) {
+    const block = Buffer.alloc(512);
+    for (const [offset, values] of patches)
+        block.set(values, offset);
+    return Buffer.concat([Buffer.from('SNDF'), block]);
+}
+
 before(async () => {
     files.sample = sample;
     makeFile('empty.bin', Buffer.alloc(0));
@@ -72,6 +80,12 @@ before(async () => {
     block.set([0x0f, 0x0e, 0x0d, 0x0c, 0x0b], 36);
     block[68] = 5;
     makeFile('cut-short.bin', Buffer.concat([Buffer.alloc(10, 'x'), Buffer.from('SNDF'), block]));
+    // Instruments to hear: a 4-bit triangle whose volume loops after entry 2 (over an entry of 0),
+    // a 5-bit saw whose loop mark follows its last entry, and a wave table of one value.
+    const triangle = [...Array(16).keys(), ...[...Array(16).keys()].reverse()];
+    makeFile('wave4-loop.bin', instrument([[0, triangle], [36, [15, 12, 9, 0, 6, 3]], [68, [6, 2]], [74, [1, 0x81]], [106, [2, 0]]]));
+    makeFile('wave5-hold.bin', instrument([[0, [...Array(32).keys()]], [36, [31, 0, 16, 20]], [68, [4, 3]]]));
+    makeFile('flat.bin', instrument([[0, Array(32).fill(9)], [36, [15]], [68, [1, 0xff]]]));
     // Tags at 10, across the first 4096-byte edge, inside the block of that one, further on, and
     // past 4 GiB across an edge; each block with bytes of its own, the fourth with envelopes.
     makeSparseFile('several.bin', 5 * 2 ** 30, [
@@ -108,6 +122,16 @@ before(async () => {
     await page.emulateFocusedPage(true);  // the clipboard is only for a page that has the focus
     page.on('request', (request) => record(request.url()));
     page.on('pageerror', (error) => pageErrors.push(error.message));
+    // The page's audio contexts, so that a test can see one run.
+    await page.evaluateOnNewDocument(() => {
+        const contexts = (window.audioContexts = []);
+        window.AudioContext = class extends window.AudioContext {
+            constructor(...args) {
+                super(...args);
+                contexts.push(this);
+            }
+        };
+    });
     page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
     await page.goto(`${origin}/`);
     await page.evaluate(() => navigator.serviceWorker.ready);
@@ -230,9 +254,9 @@ async function expectPicturesOf(text) {
                                     : entries[far].reach / (values[far] || 1);
         const zero = id === 'wave' ? entries[low].reach - scale * values[low] : 0;
         assert.ok(scale >= 0, `${id}: larger values reach further`);
-        // A wave of 4-bit values (0 to 15) fills the picture as an 8-bit one (0 to 255) does.
+        // A wave of 4-bit values (0 to 15), or of 5 or 6 bits, fills the picture as an 8-bit one does.
         if (id === 'wave' && high !== low)
-            assert.ok(scale * (values[high] <= 15 ? 15 : 255) > 0.8 * height, `wave: its full range fills the picture`);
+            assert.ok(scale * rangeOf(values) > 0.8 * height, `wave: its full range fills the picture`);
         values.forEach((value, i) => assert.ok(Math.abs(entries[i].reach - (zero + scale * value)) < 0.5,
                                                `${id}: entry ${i} (${value}) reaches ${entries[i].reach}`));
         if (loop < 0 || loop >= values.length) {
@@ -270,11 +294,85 @@ async function expectEveryEntry(name, pxs) {
     assert.deepEqual(await saved('#save-all', name.replace('.bin', '.mml')), Buffer.concat(outputs.map(numbered)));
 }
 
+// The chips' table widths: a table's range is the smallest that holds its largest value.
+const rangeOf = (values) => [15, 31, 63, 255].find((range) => Math.max(0, ...values) <= range);
+
+// The loudness of frame j (1/60 s) as the page says it plays: the volume entries from 0, then the
+// entries after "|" over and over, or the last entry held; full volume without entries.
+function loudness({ values, loop }, j) {
+    if (values.length === 0)
+        return 1;
+    const looped = values.slice(loop + 1);
+    const entry = j < values.length ? values[j]
+                : loop >= 0 && looped.length > 0 ? looped[(j - values.length) % looped.length] : values.at(-1);
+    return entry / rangeOf(values);
+}
+
+const RATE = 44100;
+const FRAME = RATE / 60;
+
+function wavHeader(samples) {
+    const header = Buffer.alloc(44);
+    header.write('RIFF', 0);
+    header.writeUInt32LE(36 + 2 * samples, 4);
+    header.write('WAVEfmt ', 8);
+    header.writeUInt32LE(16, 16);
+    header.writeUInt16LE(1, 20);
+    header.writeUInt16LE(1, 22);
+    header.writeUInt32LE(RATE, 24);
+    header.writeUInt32LE(2 * RATE, 28);
+    header.writeUInt16LE(2, 32);
+    header.writeUInt16LE(16, 34);
+    header.write('data', 36);
+    header.writeUInt32LE(2 * samples, 40);
+    return header;
+}
+
+// The saved note of the instrument in `text` at `frequency`: one second of 16-bit mono; each
+// frame's peak as its volume entry gives it, on one scale whose full range peaks between -3 and
+// -1 dB; silence where the entry is 0 or the wave flat; no values between the table's (no
+// smoothing); and, over the first audible frames, one cycle every 1/frequency s.
+function expectNote(wav, text, frequency) {
+    assert.deepEqual(wav.subarray(0, 44), wavHeader(RATE), 'the WAV header');
+    assert.equal(wav.length, 44 + 2 * RATE);
+    const samples = Array.from({ length: RATE }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767);
+    const { WT0: wave, v0: volume } = definitions(text);
+    const middle = rangeOf(wave.values) / 2;
+    const flat = wave.values.every((value) => value === wave.values[0]);
+    const extent = Math.max(...wave.values.map((value) => Math.abs(value - middle))) / middle;
+    const frames = Array.from({ length: 60 }, (_, j) => samples.slice(j * FRAME, (j + 1) * FRAME));
+    const levels = frames.map((_, j) => (flat ? 0 : extent * loudness(volume, j)));
+    const peaks = frames.map((frame) => Math.max(...frame.map(Math.abs)));
+    const loudest = levels.indexOf(Math.max(...levels));
+    const fullScale = peaks[loudest] / (levels[loudest] || 1);
+    if (!flat)
+        assert.ok(fullScale >= 10 ** (-3 / 20) && fullScale <= 10 ** (-1 / 20), `a full-range wave peaks at ${fullScale} of full scale`);
+    const steps = new Set(wave.values).size;
+    frames.forEach((frame, j) => {
+        if (levels[j] === 0)
+            return assert.ok(frame.every((sample) => sample === 0), `frame ${j} is silent`);
+        assert.ok(Math.abs(peaks[j] - fullScale * levels[j]) <= 0.02, `frame ${j} peaks at ${peaks[j]}, not ${fullScale * levels[j]}`);
+        assert.ok(new Set(frame).size <= steps, `frame ${j}: ${new Set(frame).size} values from a table of ${steps}`);
+    });
+    if (flat)
+        return;
+    const silentFrom = levels.indexOf(0);
+    const audible = samples.slice(0, FRAME * (silentFrom < 0 ? 60 : silentFrom));
+    const rising = audible.flatMap((sample, i) => (i > 0 && audible[i - 1] < 0 && sample >= 0 ? [i] : []));
+    const period = (rising.at(-1) - rising[0]) / (rising.length - 1);
+    assert.ok(Math.abs(period / (RATE / frequency) - 1) < 0.005, `one cycle every ${period} samples at ${frequency} Hz`);
+}
+
+const NOTE_HZ = { A4: 440, C6: 1046.502 };
+
 const CASES = [
-    { name: 'the sample', file: 'sample', status: /the instrument block starts at byte 4098/ },
+    { name: 'the sample', file: 'sample', status: /the instrument block starts at byte 4098/, note: 'A4' },
     { name: 'a file without the tag', file: 'no-tag.bin', status: /holds no SNDF tag/ },
     { name: 'an empty file', file: 'empty.bin', status: /is empty/ },
-    { name: 'a block that runs past the end of the file, dropped on the page', file: 'cut-short.bin', status: /starts at byte 14/, drop: true },
+    { name: 'a block that runs past the end of the file, dropped on the page', file: 'cut-short.bin', status: /starts at byte 14/, drop: true, note: 'A4' },
+    { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4' },
+    { name: 'a 5-bit wave at C6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C6' },
+    { name: 'a wave table of one value', file: 'flat.bin', status: /starts at byte 4\./, note: 'A4' },
     { name: 'a 5 GiB sparse file with five tags, the last past 4 GiB', file: 'several.bin', status: /starts at byte 14\. It holds 5 instruments\.$/,
       pxs: [14, 4097, 4204, 70004, 2 ** 32 + 4097] },
 ];
@@ -287,6 +385,10 @@ for (const c of CASES) {
         assert.match(status, c.status);
         assert.equal(text, nativeOutput(files[c.file]));
         await expectPicturesOf(text);
+        if (c.note) {
+            await page.select('#note', c.note);
+            expectNote(await saved('#save-wav', path.basename(files[c.file]).replace(/\.bin$/, '.wav')), text, NOTE_HZ[c.note]);
+        }
         if (c.pxs) {
             console.log(`# ${c.name}: listed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
             await expectEveryEntry(c.file, c.pxs);
@@ -341,6 +443,14 @@ test('with the server gone, a long scan shows its progress and cancels, keeping 
     assert.deepEqual(await listed(), ['14', '4097', '4204', '70004']);
     await choose(files.sample);
     assert.equal((await finished()).text, nativeOutput(files.sample));
+});
+
+test('Play sounds the shown instrument: its audio context runs', async () => {
+    await choose(files.sample);
+    await finished();
+    await page.click('#play');
+    await page.waitForFunction(() => window.audioContexts[0]?.state === 'running');
+    await page.click('#play');
 });
 
 test('no request left the page origin, and nothing went wrong in the console', () => {

@@ -19,7 +19,7 @@ fi
 site=build-web/site
 echo "== the page ($site)"
 rm -rf "$site" && mkdir -p "$site/shim"
-cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/worker.js web/offline.js \
+cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/sound.js web/wav.js web/worker.js web/offline.js \
    build-wasm/keldo-list.wasm "$site"/
 cp "$shim"/dist/*.js "$shim"/LICENSE-* "$site/shim/"
 # The files the service worker keeps for use offline.

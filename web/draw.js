@@ -6,10 +6,8 @@ const SVG = 'http://www.w3.org/2000/svg';
 const WIDTH = 320;
 const HEIGHT = 120;
 const MARGIN = 6;
-// Values that all fit in 4 bits are drawn against 15, others against 255, so that a 4-bit table
-// fills the picture as well as an 8-bit one.
-const TOP_4_BIT = 15;
-const TOP_8_BIT = 255;
+// The tables of the sound chips these blocks serve are 4, 5, 6 or 8 bits wide.
+const RANGES = [15, 31, 63, 255];
 
 // The entries of one definition ("@v0 = {" to "}"): the text and value of each, and the index of
 // the entry that "|" follows (-1 for none). Null when the text holds no such definition.
@@ -59,13 +57,17 @@ export function drawNothing(svg, label, words) {
     add(svg, 'text', { class: 'empty', x: WIDTH / 2, y: HEIGHT / 2 }).textContent = words;
 }
 
-function topOf(values) {
-    return values.every((value) => value <= TOP_4_BIT) ? TOP_4_BIT : TOP_8_BIT;
+// The range of a wave table or a volume envelope: the smallest of the chips' that holds its
+// largest value. The pictures are drawn against it, and the sound is played at it, so that a
+// 4-bit table fills its picture, and sounds, as an 8-bit one does.
+export function rangeOf(values) {
+    const largest = Math.max(0, ...values);
+    return RANGES.find((range) => largest <= range);  // every byte is at most 255
 }
 
 // One cycle of the wave: each sample held for its share of the cycle.
 export function drawWave(svg, { texts, values }) {
-    const top = topOf(values);
+    const top = rangeOf(values);
     start(svg, `Wave table: ${values.length} samples from ${Math.min(...values)} to ${Math.max(...values)}, of 0 to ${top}`);
     const step = (WIDTH - 2 * MARGIN) / values.length;
     const x = (i) => MARGIN + i * step;
@@ -82,7 +84,7 @@ export function drawWave(svg, { texts, values }) {
 export function drawEnvelope(svg, name, { texts, values, loop }, signed) {
     if (values.length === 0)
         return drawNothing(svg, `${name}: no entries`, 'no entries');
-    const extent = signed ? Math.max(1, ...values.map(Math.abs)) : topOf(values);
+    const extent = signed ? Math.max(1, ...values.map(Math.abs)) : rangeOf(values);
     const loopText = loop >= 0 && loop < values.length ? `, looping after entry ${loop}` : '';
     start(svg, `${name}: ${values.length} entries from ${Math.min(...values)} to ${Math.max(...values)}${loopText}`);
     const slot = (WIDTH - 2 * MARGIN) / values.length;

@@ -3,13 +3,15 @@
 // it is shown as the command prints it, drawn, and can be copied or saved; all of them can be
 // saved as one source. A long scan shows its progress and can be cancelled.
 import { parseInstrument, drawWave, drawEnvelope, drawNothing } from './draw.js';
+import { NOTES, SAMPLE_RATE, renderNote } from './sound.js';
+import { wavFile } from './wav.js';
 
 const PROGRESS_DELAY_MS = 300;  // a scan shorter than this shows no progress bar
 // A file dense in tags (every fourth byte) is listed this far and no further, so that the list,
 // and the page's memory, stay small whatever the file holds.
 const LIST_LIMIT = 4096;
 const ui = Object.fromEntries(['file', 'drop', 'status', 'progress', 'cancel', 'mml', 'copy', 'save', 'wave', 'volume', 'pitch',
-                               'instruments', 'save-all']
+                               'instruments', 'save-all', 'note', 'play', 'save-wav']
     .map((id) => [id.replace(/-(.)/g, (_, c) => c.toUpperCase()), document.getElementById(id)]));
 
 // The worker starts from a blob that imports worker.js: a worker from a blob is held to this
@@ -56,8 +58,9 @@ function showPictures(text) {
 
 function show(output, succeeded) {
     const text = new TextDecoder('shift_jis').decode(output);
+    stopSound();
     ui.mml.textContent = text;
-    ui.copy.disabled = ui.save.disabled = !succeeded;
+    ui.copy.disabled = ui.save.disabled = ui.play.disabled = ui.saveWav.disabled = !succeeded;
     showPictures(text);
     return text;
 }
@@ -198,10 +201,36 @@ async function copy() {
     }
 }
 
-function download(parts) {
+let audio = null;  // made on the first press of Play, as browsers want
+let sound = null;  // the note sounding now
+
+function stopSound() {
+    sound?.stop();
+    sound = null;
+}
+
+// The shown instrument at the chosen note: what Play sounds and what Save as .wav saves.
+function rendered() {
+    return renderNote(ui.mml.textContent, NOTES.find((note) => note.name === ui.note.value).frequency);
+}
+
+function play() {
+    stopSound();
+    audio = audio ?? new AudioContext();
+    audio.resume();
+    const buffer = audio.createBuffer(1, SAMPLE_RATE, SAMPLE_RATE);
+    buffer.copyToChannel(rendered(), 0);
+    sound = new AudioBufferSourceNode(audio, { buffer });
+    sound.connect(audio.destination);
+    sound.start();
+}
+
+const source = (parts) => new Blob(parts, { type: 'text/plain' });
+
+function download(blob, extension) {
     const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob(parts, { type: 'text/plain' }));
-    link.download = `${current.file.name.replace(/(.)\.[^.]*$/, '$1')}.mml`;
+    link.href = URL.createObjectURL(blob);
+    link.download = `${current.file.name.replace(/(.)\.[^.]*$/, '$1')}.${extension}`;
     link.click();
     setTimeout(() => URL.revokeObjectURL(link.href));
 }
@@ -209,10 +238,10 @@ function download(parts) {
 // Every listed instrument in one source: the banner once, then each entry's offset line and its
 // definitions, numbered by the entry, as the manual page's collecting example numbers them.
 function saveAll() {
-    download(current.entries.map((output, k) => {
+    download(source(current.entries.map((output, k) => {
         const text = new TextDecoder().decode(output);
         return (k === 0 ? text : text.slice(text.indexOf('\n') + 1)).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`);
-    }));
+    })), 'mml');
 }
 
 // The list's keys, while it has the focus: each moves to an entry and shows it.
@@ -228,8 +257,11 @@ function listKey(event) {
 ui.file.addEventListener('change', () => ui.file.files[0] && run(ui.file.files[0]));
 ui.cancel.addEventListener('click', cancel);
 ui.copy.addEventListener('click', copy);
-ui.save.addEventListener('click', () => download([current.entries[current.shown]]));
+ui.save.addEventListener('click', () => download(source([current.entries[current.shown]]), 'mml'));
 ui.saveAll.addEventListener('click', saveAll);
+ui.play.addEventListener('click', play);
+ui.saveWav.addEventListener('click', () => download(wavFile(rendered(), SAMPLE_RATE), 'wav'));
+ui.note.append(...NOTES.map(({ name }) => new Option(name, name, name === 'A4', name === 'A4')));
 ui.instruments.addEventListener('click', (event) => {
     const item = event.target.closest('li');
     if (item)
