@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the page in build-web/site: keldo-list.wasm, the page's own files, and the WASI shim that
-# npm installs from web/package-lock.json, with its licence. The folder is static files only;
-# serve it with any static server, for example:
+# Builds the page in build-web/site: keldo-list.wasm, the page's own files, and its worker with
+# the WASI shim inside (bundled by esbuild; both come from npm, as web/package-lock.json pins
+# them), with the shim's licence. The folder is static files only; serve it with any static
+# server, for example:
 #   web/build.sh && python3 -m http.server -d build-web/site -b 127.0.0.1 8000
+# Then the same page in one file, build-web/keldo.html, that opens from the disk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,17 +13,21 @@ echo "== keldo-list.wasm (build-wasm)"
 [ -f build-wasm/CMakeCache.txt ] || cmake -S . -B build-wasm --toolchain scripts/wasm32-wasi.cmake >/dev/null
 cmake --build build-wasm -j2 --target keldo-list
 shim=web/node_modules/@bjorn3/browser_wasi_shim
-if [ ! -d "$shim" ]; then
-    echo "== the WASI shim, from npm"
+if [ ! -d "$shim" ] || [ ! -d web/node_modules/esbuild ]; then
+    echo "== the WASI shim and esbuild, from npm"
     npm ci --prefix web --no-audit --no-fund
 fi
 
 site=build-web/site
 echo "== the page ($site)"
 rm -rf "$site" && mkdir -p "$site/shim"
-cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/sound.js web/wav.js web/worker.js web/offline.js \
+cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/sound.js web/wav.js web/offline.js \
    build-wasm/keldo-list.wasm "$site"/
-cp "$shim"/dist/*.js "$shim"/LICENSE-* "$site/shim/"
+web/node_modules/.bin/esbuild web/worker.js --bundle --format=iife --log-level=warning --outfile="$site/worker.js"
+cp "$shim"/LICENSE-* "$site/shim/"
 # The files the service worker keeps for use offline.
 (cd "$site" && find . -type f ! -name files.json | sed 's|^\./||' | sort |
     node -e 'process.stdout.write(JSON.stringify(require("fs").readFileSync(0, "utf8").trim().split("\n")))' > files.json)
+
+echo "== the page in one file (build-web/keldo.html)"
+node web/one-file.mjs "$site" build-web/keldo.html

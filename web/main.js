@@ -14,31 +14,36 @@ const ui = Object.fromEntries(['file', 'drop', 'status', 'progress', 'cancel', '
                                'instruments', 'save-all', 'note', 'play', 'save-wav']
     .map((id) => [id.replace(/-(.)/g, (_, c) => c.toUpperCase()), document.getElementById(id)]));
 
-// The worker starts from a blob that imports worker.js: a worker from a blob is held to this
-// page's Content-Security-Policy, where one loaded from a file would answer only to the (absent)
-// headers of that file, and could send the file anywhere.
-const WORKER_URL = URL.createObjectURL(new Blob([`import '${new URL('worker.js', import.meta.url)}';`],
-                                                { type: 'text/javascript' }));
+// The page's own files: inside the page when it is one file (keldo.html holds each in base64, in
+// a data block whose id is the file's name), else from its site.
+async function ownFile(name) {
+    const kept = document.getElementById(name);
+    if (kept) {
+        const bytes = Uint8Array.from(atob(kept.textContent), (c) => c.charCodeAt(0));
+        return new Response(bytes, { headers: { 'Content-Type': kept.dataset.type } });
+    }
+    const response = await fetch(name);
+    if (!response.ok)
+        throw new Error(`${name}: ${response.status} ${response.statusText}`);
+    return response;
+}
 
-// Compiled once, while the page loads; every run instantiates it afresh.
-const module = WebAssembly.compileStreaming(fetch('keldo-list.wasm'));
-module.catch(() => {});  // reported when a file is chosen
-let worker = startWorker();
+// Both loaded once, while the page loads; every run instantiates the module afresh, in a worker of
+// its own. The worker starts from a blob of its script (one file, the shim inside it): a worker
+// from a blob is held to this page's Content-Security-Policy, where one loaded from a file would
+// answer only to the (absent) headers of that file, and could send the file anywhere.
+const module = WebAssembly.compileStreaming(ownFile('keldo-list.wasm'));
+const workerUrl = ownFile('worker.js').then(async (response) =>
+    URL.createObjectURL(new Blob([await response.blob()], { type: 'text/javascript' })));
+module.catch(() => {});  // both reported when a file is chosen
+workerUrl.catch(() => {});
+let worker = null;  // the worker of the run under way
 let current = null;  // the file being read: its progress timer, its entries, whether it is done
 let runs = 0;  // a run that waited for the module goes on only if no later one started
 
-if ('serviceWorker' in navigator)
+// A page in one file is its own offline copy.
+if ('serviceWorker' in navigator && !document.getElementById('worker.js'))
     navigator.serviceWorker.register('offline.js').catch(() => {});
-
-function startWorker() {
-    const started = new Worker(WORKER_URL, { type: 'module' });
-    started.onerror = (event) => {
-        event.preventDefault();
-        stopWaiting();
-        say('The page could not start its worker; reload it to try again.');
-    };
-    return started;
-}
 
 function say(text) {
     ui.status.textContent = text;
@@ -110,7 +115,10 @@ function addEntry(output) {
         choose(0);
 }
 
+// Ends the run under way, whatever it ended with.
 function stopWaiting() {
+    worker?.terminate();
+    worker = null;
     clearTimeout(current?.timer);
     ui.progress.hidden = ui.cancel.hidden = true;
 }
@@ -159,11 +167,11 @@ function showProgress(file, offset) {
 async function run(file) {
     cancel();
     const run = ++runs;
-    let compiled;
+    let compiled, url;
     try {
-        compiled = await module;
+        [compiled, url] = await Promise.all([module, workerUrl]);
     } catch (error) {
-        return say(`keldo.wasm could not be loaded (${error.message}); reload the page to try again.`);
+        return say(`The page could not load its own files (${error.message}); reload it to try again.`);
     }
     if (run !== runs)
         return;
@@ -174,18 +182,22 @@ async function run(file) {
     ui.cancel.hidden = false;
     current = { file, entries: [], timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
     const handlers = { progress: (data) => showProgress(file, data.offset), entry: (data) => addEntry(data.text) };
+    worker = new Worker(url);
     worker.onmessage = ({ data }) => (handlers[data.type] ?? ((done) => finish(file, done)))(data);
+    // A worker that cannot start, or dies, ends the run as one that reports a failure does.
+    worker.onerror = (event) => {
+        event.preventDefault();
+        finish(file, { type: 'failed', message: event.message || 'the page\'s worker stopped' });
+    };
     // One more than the list holds, to tell whether the file holds more.
     worker.postMessage({ module: compiled, file, count: LIST_LIMIT + 1 });
 }
 
-// A scan runs to its end once started: cancelling ends the worker and starts a fresh one. What
-// was found before stays listed.
+// A scan runs to its end once started: cancelling ends its worker. What was found before stays
+// listed.
 function cancel() {
     if (!current || current.done)
         return;
-    worker.terminate();
-    worker = startWorker();
     stopWaiting();
     current.done = true;
     const found = current.entries.length;

@@ -5,7 +5,7 @@
 // uses; those reads are served from one slice of the file at a time, read when first needed, so
 // memory does not grow with the file. A read the browser refuses is the module's read error, and
 // keldo reports it as it reports any unreadable file.
-import { WASI, Fd, Inode, File, OpenFile, PreopenDirectory, wasi } from './shim/index.js';
+import { WASI, Fd, Inode, File, OpenFile, PreopenDirectory, wasi } from '@bjorn3/browser_wasi_shim';
 
 const SLICE_SIZE = 32 * 1024 * 1024;
 const PROGRESS_INTERVAL_MS = 100;
