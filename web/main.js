@@ -10,6 +10,9 @@ const PROGRESS_DELAY_MS = 300;  // a scan shorter than this shows no progress ba
 // A file dense in tags (every fourth byte) is listed this far and no further, so that the list,
 // and the page's memory, stay small whatever the file holds.
 const LIST_LIMIT = 4096;
+// A page opened from the disk in WebKit cannot read a file in its worker: it reads a file up to
+// this size itself and hands the bytes over.
+const IN_MEMORY_LIMIT = 2 ** 30;
 const ui = Object.fromEntries(['file', 'drop', 'status', 'progress', 'cancel', 'mml', 'copy', 'save', 'wave', 'volume', 'pitch',
                                'instruments', 'save-all', 'note', 'play', 'save-wav']
     .map((id) => [id.replace(/-(.)/g, (_, c) => c.toUpperCase()), document.getElementById(id)]));
@@ -151,6 +154,9 @@ function finish(file, result) {
         clearList();
         return say(`keldo could not run on ${file.name}: ${result.message}`);
     }
+    if (current.entries.length === 0 && result.readError && !current.bytes && location.protocol === 'file:')
+        return file.size <= IN_MEMORY_LIMIT ? runInMemory(file)
+            : say(`This browser does not let a page opened from the disk read ${file.name}: open keldo's page from a web server, or use another browser, for files over 1 GiB.`);
     if (current.entries.length === 0)
         return say(describe(file, result));
     const first = ui.instruments.children[0].dataset.px;
@@ -164,7 +170,17 @@ function showProgress(file, offset) {
     say(`Reading ${file.name}: ${size(offset)} of ${size(file.size)}`);
 }
 
-async function run(file) {
+async function runInMemory(file) {
+    let bytes;
+    try {
+        bytes = await file.arrayBuffer();
+    } catch (error) {
+        return say(describe(file, { readError: error.name }));
+    }
+    run(file, bytes);
+}
+
+async function run(file, bytes = null) {
     cancel();
     const run = ++runs;
     let compiled, url;
@@ -180,7 +196,7 @@ async function run(file) {
     ui.progress.value = 0;
     say(`Reading ${file.name}…`);
     ui.cancel.hidden = false;
-    current = { file, entries: [], timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
+    current = { file, bytes, entries: [], timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
     const handlers = { progress: (data) => showProgress(file, data.offset), entry: (data) => addEntry(data.text) };
     worker = new Worker(url);
     worker.onmessage = ({ data }) => (handlers[data.type] ?? ((done) => finish(file, done)))(data);
@@ -190,7 +206,7 @@ async function run(file) {
         finish(file, { type: 'failed', message: event.message || 'the page\'s worker stopped' });
     };
     // One more than the list holds, to tell whether the file holds more.
-    worker.postMessage({ module: compiled, file, count: LIST_LIMIT + 1 });
+    worker.postMessage({ module: compiled, file: bytes ?? file, count: LIST_LIMIT + 1 }, bytes ? [bytes] : []);
 }
 
 // A scan runs to its end once started: cancelling ends its worker. What was found before stays

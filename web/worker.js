@@ -4,14 +4,15 @@
 // the file as "input" in its current folder and reads it through the stream buffer it always
 // uses; those reads are served from one slice of the file at a time, read when first needed, so
 // memory does not grow with the file. A read the browser refuses is the module's read error, and
-// keldo reports it as it reports any unreadable file.
+// keldo reports it as it reports any unreadable file. Where the browser lets no worker read a
+// file (WebKit, for a page opened from the disk), the page hands over the file's bytes instead.
 import { WASI, Fd, Inode, File, OpenFile, PreopenDirectory, wasi } from '@bjorn3/browser_wasi_shim';
 
 const SLICE_SIZE = 32 * 1024 * 1024;
 const PROGRESS_INTERVAL_MS = 100;
 const INPUT_NAME = 'input';
 
-// The chosen file, read through FileReaderSync one slice at a time.
+// The chosen file, read through FileReaderSync one slice at a time, or its bytes.
 class ChosenFile extends Inode {
     constructor(file, onRead) {
         super();
@@ -32,16 +33,17 @@ class OpenChosenFile extends Fd {
         this.position = 0;
         this.slice = new Uint8Array(0);
         this.sliceStart = 0;
-        this.reader = new FileReaderSync();
+        this.size = file.size ?? file.byteLength;
+        const reader = new FileReaderSync();
+        this.read = file instanceof ArrayBuffer ? (start, end) => new Uint8Array(file, start, end - start)
+                                                : (start, end) => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, end)));
     }
 
     fd_read(size) {
-        const file = this.file;
         const inSlice = this.position - this.sliceStart;
-        if (this.position < file.size && (inSlice < 0 || inSlice >= this.slice.length)) {
+        if (this.position < this.size && (inSlice < 0 || inSlice >= this.slice.length)) {
             try {
-                const end = Math.min(this.position + SLICE_SIZE, file.size);
-                this.slice = new Uint8Array(this.reader.readAsArrayBuffer(file.slice(this.position, end)));
+                this.slice = this.read(this.position, Math.min(this.position + SLICE_SIZE, this.size));
                 this.sliceStart = this.position;
             } catch (error) {
                 this.onRead(this.position, error);
@@ -56,7 +58,7 @@ class OpenChosenFile extends Fd {
     }
 
     fd_seek(offset, whence) {
-        const base = { [wasi.WHENCE_SET]: 0, [wasi.WHENCE_CUR]: this.position, [wasi.WHENCE_END]: this.file.size };
+        const base = { [wasi.WHENCE_SET]: 0, [wasi.WHENCE_CUR]: this.position, [wasi.WHENCE_END]: this.size };
         const position = base[whence] + Number(offset);
         if (!(position >= 0))
             return { ret: wasi.ERRNO_INVAL, offset: BigInt(this.position) };
