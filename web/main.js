@@ -183,12 +183,10 @@ async function runInMemory(file) {
 async function run(file, bytes = null) {
     cancel();
     const run = ++runs;
-    let compiled, url;
-    try {
-        [compiled, url] = await Promise.all([module, workerUrl]);
-    } catch (error) {
-        return say(`The page could not load its own files (${error.message}); reload it to try again.`);
-    }
+    const [compiled, url] = await Promise.allSettled([module, workerUrl]);
+    const failed = [compiled, url].find(({ status }) => status === 'rejected');
+    if (failed)
+        return say(`The page could not load its own files (${failed.reason.message}); reload it to try again.`);
     if (run !== runs)
         return;
     show(new Uint8Array(0), false);
@@ -198,7 +196,7 @@ async function run(file, bytes = null) {
     ui.cancel.hidden = false;
     current = { file, bytes, entries: [], timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS) };
     const handlers = { progress: (data) => showProgress(file, data.offset), entry: (data) => addEntry(data.text) };
-    worker = new Worker(url);
+    worker = new Worker(url.value);
     worker.onmessage = ({ data }) => (handlers[data.type] ?? ((done) => finish(file, done)))(data);
     // A worker that cannot start, or dies, ends the run as one that reports a failure does.
     worker.onerror = (event) => {
@@ -206,7 +204,7 @@ async function run(file, bytes = null) {
         finish(file, { type: 'failed', message: event.message || 'the page\'s worker stopped' });
     };
     // One more than the list holds, to tell whether the file holds more.
-    worker.postMessage({ module: compiled, file: bytes ?? file, count: LIST_LIMIT + 1 }, bytes ? [bytes] : []);
+    worker.postMessage({ module: compiled.value, file: bytes ?? file, count: LIST_LIMIT + 1 }, bytes ? [bytes] : []);
 }
 
 // A scan runs to its end once started: cancelling ends its worker. What was found before stays
