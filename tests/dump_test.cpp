@@ -99,6 +99,7 @@ const dump_case DUMP_CASES[] = {
     // The block is printed only from a read of its own that finds the tag in front of it.
     {"a seek that stays put", {}, "", 512, stream_fault::seek_stays_put},
     {"file emptied between scan and dump", {}, "", 512, stream_fault::emptied_before_seek},
+    {"the tag's last byte changed between scan and dump", {}, "", 512, stream_fault::tag_end_changed},
     {"read error in the block's second half", {}, "", 512, stream_fault::bad_sector_at_400},
     {"read error in the scan only, short file", {}, ZERO_BLOCK, 496, stream_fault::glitch_at_400},
 };

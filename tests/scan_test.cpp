@@ -11,12 +11,23 @@
 
 namespace {
 
+// No scan returns this: a row that gets it names an input whose result changed with the stack.
+constexpr std::int64_t DEPENDS_ON_THE_STACK = -100;
+
+// The scan's result, which must not depend on what the stack held before it: the scan runs once
+// with each of the tag's bytes left in every place of the stack.
 std::int64_t scan_bytes(const std::string& bytes)
 {
-    std::FILE* in = open_bytes(bytes);
-    fill_stack_with_tags();
-    const std::int64_t px = find_tag(in);
-    std::fclose(in);
+    std::int64_t px = 0;
+    for (int shift = 0; shift < TAG_LENGTH; ++shift) {
+        std::FILE* in = open_bytes(bytes);
+        fill_stack_with_tags(shift);
+        const std::int64_t found = find_tag(in);
+        std::fclose(in);
+        if (shift > 0 && found != px)
+            return DEPENDS_ON_THE_STACK;
+        px = found;
+    }
     return px;
 }
 
@@ -65,6 +76,11 @@ const scan_case SCAN_CASES[] = {
     {"stale bytes behind a short read", 4101, {{5, "F"}, {4098, "SND"}}, TAG_NOT_FOUND},
     // Only a short read ends the scan: one more read would carry "SN" and the stale "DF" along.
     {"a short read ends the scan", 8190, {{4094, "DF"}, {8188, "SN"}}, TAG_NOT_FOUND},
+    // A read of 4095 bytes ends the scan too: one more would carry "SND" and the stale 'F' that
+    // chunk 0 left at the chunk's last place into a window of their own.
+    {"a read one byte short ends the scan", 8191, {{4095, "F"}, {8188, "SND"}}, TAG_NOT_FOUND},
+    // Nothing is carried in front of the first chunk: its window starts at the chunk.
+    {"a file that begins with the tag's last three bytes", 100, {{0, "NDF"}}, TAG_NOT_FOUND},
     {"first of several tags", 9000, {{7000, "SNDF"}, {4000, "SNDF"}, {8000, "SNDF"}}, 4004},
     {"lowercase is not the tag", 100, {{3, "sndf"}, {50, "SNDf"}}, TAG_NOT_FOUND},
 };

@@ -180,6 +180,8 @@ int fake_seek(void* cookie, off64_t* offset, int whence)
     fake_file& f = *static_cast<fake_file*>(cookie);
     if (f.fault == stream_fault::emptied_before_seek)
         f.bytes.clear();
+    if (f.fault == stream_fault::tag_end_changed && f.bytes.find(SCAN_TAG) != std::string::npos)
+        f.bytes[f.bytes.find(SCAN_TAG) + TAG_LENGTH - 1] = 'x';
     const std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f.position : f.bytes.size();
     if (f.fault != stream_fault::seek_stays_put)
         f.position = base + *offset;
@@ -200,9 +202,9 @@ std::FILE* open_bytes(const std::string& bytes, stream_fault fault)
     return fopencookie(new fake_file{bytes, fault}, "rb", {fake_read, nullptr, fake_seek, fake_close});
 }
 
-__attribute__((noinline)) void fill_stack_with_tags()
+__attribute__((noinline)) void fill_stack_with_tags(int shift)
 {
     volatile char stack[16 * 1024];
     for (std::size_t i = 0; i < sizeof stack; ++i)
-        stack[i] = SCAN_TAG[i % TAG_LENGTH];
+        stack[i] = SCAN_TAG[(i + shift) % TAG_LENGTH];
 }

@@ -55,6 +55,7 @@ enum class stream_fault {
     bad_sector_at_400,    // every read that reaches offset 400 (block byte 396) fails with EIO
     seek_stays_put,       // a seek reports success and does not move, like a random-number device
     emptied_before_seek,  // the file is truncated to nothing just before the first seek
+    tag_end_changed,      // the first tag's last byte is overwritten just before the first seek
 };
 
 // A read-only stream over `bytes`, with `fault` in its reads or seeks.
@@ -62,7 +63,9 @@ std::FILE* open_bytes(const std::string& bytes, stream_fault fault = stream_faul
 
 // Leaves tag bytes on the stack where the next call's buffers will lie, so that a buffer read
 // before it is written, or not cleared, shows tag bytes rather than whatever happened to be there.
-void fill_stack_with_tags();
+// The tag repeats from its byte `shift`: over shifts 0 to 3, every byte of the stack holds each
+// of the tag's bytes once.
+void fill_stack_with_tags(int shift = 0);
 
 inline const std::string BANNER = ";  KELDO v 0.01 by QOR\n";
 inline const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
