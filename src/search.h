@@ -32,6 +32,9 @@ std::int64_t search_tag_sse2(const unsigned char* p, std::int64_t n);
 // says so.
 std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n);
 bool cpu_has_avx2();
+// Whether AVX2 can run, from the CPU's answers: CPUID leaf 1's ECX, XCR0 (0 where it cannot be
+// read) and leaf 7's EBX. cpu_has_avx2 asks the CPU and calls it.
+bool avx2_usable(std::uint32_t leaf1_ecx, std::uint64_t xcr0, std::uint32_t leaf7_ebx);
 // Sixty-four positions per step, in 16-byte vectors; every AArch64 CPU has NEON.
 std::int64_t search_tag_neon(const unsigned char* p, std::int64_t n);
 // Sixty-four positions per step, in 16-byte vectors; built for WebAssembly runtimes with SIMD128.

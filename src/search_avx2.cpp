@@ -34,18 +34,27 @@ constexpr std::int64_t STEP = LANES_PER_STEP * LANES;
 
 } // namespace
 
-// Asked of the CPU itself rather than of the compiler's runtime, which not every toolchain
-// ships: the CPU must have AVX2, and the operating system must save the AVX registers (XCR0 bits
-// 1 and 2), or AVX2 instructions fault.
+// AVX2 instructions run only where the CPU has AVX and AVX2, and the operating system has enabled
+// XSAVE (OSXSAVE) and saves both the SSE and the AVX registers (XCR0 bits 1 and 2); elsewhere they
+// fault.
+bool avx2_usable(std::uint32_t leaf1_ecx, std::uint64_t xcr0, std::uint32_t leaf7_ebx)
+{
+    constexpr std::uint64_t SSE_AND_AVX_STATE = 0x6;
+    return (leaf1_ecx & bit_OSXSAVE) && (leaf1_ecx & bit_AVX) && (xcr0 & SSE_AND_AVX_STATE) == SSE_AND_AVX_STATE &&
+           (leaf7_ebx & bit_AVX2);
+}
+
+// Asked of the CPU itself rather than of the compiler's runtime, which not every toolchain ships.
+// xgetbv itself faults where OSXSAVE is clear, so XCR0 is read only where it is set.
 __attribute__((target("xsave"))) bool cpu_has_avx2()
 {
     unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE) || !(ecx & bit_AVX))
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
         return false;
-    constexpr unsigned long long SSE_AND_AVX_STATE = 0x6;
-    if ((_xgetbv(0) & SSE_AND_AVX_STATE) != SSE_AND_AVX_STATE)
-        return false;
-    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_AVX2);
+    const std::uint32_t leaf1_ecx = ecx;
+    const std::uint64_t xcr0 = (leaf1_ecx & bit_OSXSAVE) ? _xgetbv(0) : 0;
+    const std::uint32_t leaf7_ebx = __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) ? ebx : 0;
+    return avx2_usable(leaf1_ecx, xcr0, leaf7_ebx);
 }
 
 __attribute__((target("avx2"))) std::int64_t search_tag_avx2(const unsigned char* p, std::int64_t n)

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <cstring>
 #include <iterator>
 #include <random>
@@ -98,6 +102,29 @@ TEST_P(SearchTag, AgreesWithNaiveSearchOnRandomInput)
 }
 
 #if defined(__x86_64__)
+TEST(FastestSearch, Avx2OnlyWhereTheCpuHasItAndTheSystemSavesItsRegisters)
+{
+    constexpr std::uint32_t OSXSAVE_AND_AVX = bit_OSXSAVE | bit_AVX;
+    const struct {
+        const char* name;
+        std::uint32_t leaf1_ecx;
+        std::uint64_t xcr0;
+        std::uint32_t leaf7_ebx;
+        bool usable;
+    } cases[] = {
+        {"all there, x87 state saved too", OSXSAVE_AND_AVX, 0x7, bit_AVX2, true},
+        {"SSE and AVX state saved", OSXSAVE_AND_AVX, 0x6, bit_AVX2, true},
+        {"no AVX2", OSXSAVE_AND_AVX, 0x7, 0, false},
+        {"no AVX", bit_OSXSAVE, 0x7, bit_AVX2, false},
+        {"no OSXSAVE", bit_AVX, 0x7, bit_AVX2, false},
+        {"AVX state not saved", OSXSAVE_AND_AVX, 0x3, bit_AVX2, false},
+        {"SSE state not saved", OSXSAVE_AND_AVX, 0x5, bit_AVX2, false},
+        {"XCR0 not read", OSXSAVE_AND_AVX, 0, bit_AVX2, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(avx2_usable(c.leaf1_ecx, c.xcr0, c.leaf7_ebx), c.usable) << c.name;
+}
+
 // The dispatcher's own reading of the CPU against the compiler's.
 TEST(FastestSearch, IsAvx2ExactlyWhereTheCpuHasIt)
 {
