@@ -112,6 +112,11 @@ before(() => {
     makeFile('wave4-loop.bin', instrument([[0, triangle], [36, [15, 12, 9, 0, 6, 3]], [68, [6, 2]], [74, [1, 0x81]], [106, [2, 0]]]));
     makeFile('wave5-hold.bin', instrument([[0, [...Array(32).keys()]], [36, [31, 0, 16, 20]], [68, [4, 3]]]));
     makeFile('flat.bin', instrument([[0, Array(32).fill(9)], [36, [15]], [68, [1, 0xff]]]));
+    // Each picture's extremes: the wave at 0 and 255, a volume of 255, pitches of -127 and 127.
+    makeFile('extremes.bin', instrument([[0, [0, 255, 128, 255, 0]], [36, [255, 0, 128]], [68, [3, 1]], [74, [0xff, 0x7f, 0x80, 0xff]], [106, [4, 3]]]));
+    // A tag across the edge between the worker's first two 32 MiB slices: the dump reads back
+    // into the first.
+    makeSparseFile('slice-edge.bin', 32 * 2 ** 20 + 1000, [[32 * 2 ** 20 - 2, 'SNDF\x0a\x0b\x0c']]);
     // Tags at 10, across the first 4096-byte edge, inside the block of that one, further on, and
     // past 4 GiB across an edge; each block with bytes of its own, the fourth with envelopes.
     makeSparseFile('several.bin', 5 * 2 ** 30, [
@@ -376,7 +381,13 @@ function drawn(id) {
             const [y, height] = [at(entry, 'y'), at(entry, 'height')];
             return { x: at(entry, 'x'), width: at(entry, 'width'), reach: y < axis ? height : -height };
         });
-        return { entries, loops: [...svg.querySelectorAll('.loop')].map((mark) => at(mark, 'x1')), height: svg.viewBox.baseVal.height };
+        // Where each entry and loop mark lies: its left, top, right and bottom.
+        const boxes = [...svg.querySelectorAll('.entry, .loop')].map((element) => (element.tagName === 'line'
+            ? [Math.min(at(element, 'x1'), at(element, 'x2')), Math.min(at(element, 'y1'), at(element, 'y2')),
+               Math.max(at(element, 'x1'), at(element, 'x2')), Math.max(at(element, 'y1'), at(element, 'y2'))]
+            : [at(element, 'x'), at(element, 'y'), at(element, 'x') + at(element, 'width'), at(element, 'y') + at(element, 'height')]));
+        const { width, height } = svg.viewBox.baseVal;
+        return { entries, loops: [...svg.querySelectorAll('.loop')].map((mark) => at(mark, 'x1')), boxes, width, height };
     });
 }
 
@@ -386,7 +397,9 @@ function drawn(id) {
 async function expectPicturesOf(text) {
     const defs = definitions(text);
     for (const [id, name] of [['wave', 'WT0'], ['volume', 'v0'], ['pitch', 'EP0']]) {
-        const { entries, loops, height } = await drawn(id);
+        const { entries, loops, boxes, width, height } = await drawn(id);
+        for (const [left, top, right, bottom] of boxes)
+            assert.ok(left >= 0 && top >= 0 && right <= width && bottom <= height, `${id}: [${left}, ${top}, ${right}, ${bottom}] outside its picture`);
         const { values, loop } = defs[name] ?? { values: [], loop: -1 };
         assert.equal(entries.length, values.length, `${id}: one entry per value`);
         if (values.length === 0)
@@ -519,6 +532,8 @@ const CASES = [
     { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4' },
     { name: 'a 5-bit wave at C6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C6' },
     { name: 'a wave table of one value', file: 'flat.bin', status: /starts at byte 4\./, note: 'A4' },
+    { name: 'an instrument at the top and bottom of every picture', file: 'extremes.bin', status: /starts at byte 4\./ },
+    { name: 'a tag across the edge of two 32 MiB slices', file: 'slice-edge.bin', status: /starts at byte 33554434\./ },
     { name: 'a 5 GiB sparse file with five tags, the last past 4 GiB', file: 'several.bin', status: /starts at byte 14\. It holds 5 instruments\.$/,
       pxs: [14, 4097, 4204, 70004, 2 ** 32 + 4097], skip: { webkit: { disk: 'WebKit lets a page opened from the disk read at most 1 GiB' } } },
 ];
