@@ -73,8 +73,6 @@ function show(output, succeeded) {
     return text;
 }
 
-const offsetIn = (text) => text.match(/^; px = (\d+)$/m)?.[1];
-
 // Shows listed entry `index`: its text, its pictures, Copy and Save.
 function choose(index) {
     const item = ui.instruments.children[index];
@@ -102,16 +100,18 @@ function addEntry(output) {
         current.first = output;
         show(output, false);
     }
-    if (!parseInstrument(text) || current.entries.length === LIST_LIMIT) {
-        current.more = current.entries.length === LIST_LIMIT;
+    if (current.entries.length === LIST_LIMIT) {
+        current.more = true;  // the one past the list, asked for to tell this
         return;
     }
+    if (!parseInstrument(text))
+        return;
     const index = current.entries.push(output) - 1;
     const item = ui.instruments.appendChild(document.createElement('li'));
     item.id = `instrument-${index}`;
     item.setAttribute('role', 'option');
     item.setAttribute('aria-selected', 'false');
-    item.dataset.px = offsetIn(text);
+    item.dataset.px = text.match(/^; px = (\d+)$/m)[1];
     item.textContent = `${index}: byte ${item.dataset.px}`;
     ui.saveAll.disabled = false;
     if (index === 0)
@@ -137,12 +137,12 @@ function describe(file, { status, readError }) {
 }
 
 // How many instruments the list holds, and why it may not hold them all.
-function counted(file, { status, readError }) {
+function counted({ status, readError }) {
     const listed = current.entries.length;
     if (current.more)
         return `It holds more than ${LIST_LIMIT} instruments: the first ${LIST_LIMIT} are listed.`;
     if (status !== 0)
-        return `The browser could not read the rest of it (${readError}): the ${listed} found before are listed.`;
+        return `The rest of it could not be read (${readError ?? 'a read failed'}): the ${listed} found before are listed.`;
     return listed === 1 ? 'It holds no other instrument.' : `It holds ${listed} instruments.`;
 }
 
@@ -160,7 +160,7 @@ function finish(file, result) {
     if (current.entries.length === 0)
         return say(describe(file, result));
     const first = ui.instruments.children[0].dataset.px;
-    say(`${file.name}: the instrument block starts at byte ${first}. ${counted(file, result)}`);
+    say(`${file.name}: the instrument block starts at byte ${first}. ${counted(result)}`);
 }
 
 function showProgress(file, offset) {
