@@ -618,13 +618,14 @@ function servedRows(engine) {
         });
     }
 
-    // Firefox, with no sound device on this machine, keeps its context suspended.
+    // Firefox keeps its context suspended where the machine has no sound device, as here.
     test('Play sounds the shown instrument: its audio context runs', async () => {
         await load(`${origin}/`);  // the page itself again, after those with failing workers
         await choose(files.sample);
         await finished();
         await page.click('#play');
-        await page.waitForFunction((state) => window.audioContexts[0]?.state === state, engine === 'firefox' ? 'suspended' : 'running');
+        const states = engine === 'firefox' ? ['running', 'suspended'] : ['running'];
+        await page.waitForFunction((wanted) => wanted.includes(window.audioContexts[0]?.state), states);
         await page.click('#play');
         assert.deepEqual(await page.evaluate(() => window.pageErrors), []);
     });

@@ -171,6 +171,7 @@ function showProgress(file, offset) {
 }
 
 async function runInMemory(file) {
+    say(`Reading ${file.name} into memory, as this browser wants for a page opened from the disk…`);
     let bytes;
     try {
         bytes = await file.arrayBuffer();

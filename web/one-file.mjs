@@ -24,11 +24,12 @@ const licence = read('shim/LICENSE-MIT').toString().replaceAll('--', '- -');
 
 let page = read('index.html').toString();
 const swap = (from, to) => {
-    if (!page.includes(from))
-        throw new Error(`index.html no longer holds ${from}`);
+    const before = page;
     page = page.replace(from, () => to);
+    if (page === before)
+        throw new Error(`index.html no longer holds ${from}`);
 };
-swap(/<!-- Everything comes from[^]*?form-action 'none'">/.exec(page)?.[0] ?? 'the policy',
+swap(/<!-- Everything comes from[^]*?form-action 'none'">/,
      `<!-- Everything is inside this file, and nothing can be sent anywhere. -->\n<meta http-equiv="Content-Security-Policy"\n      content="${policy}">`);
 swap('<link rel="icon" href="icon.svg">', `<link rel="icon" href="data:image/svg+xml;base64,${read('icon.svg').toString('base64')}">`);
 swap('<link rel="stylesheet" href="style.css">', `<style>${style}</style>`);

@@ -71,20 +71,18 @@ class OpenChosenFile extends Fd {
 class Entries extends Fd {
     constructor() {
         super();
-        this.pending = [];
+        this.pending = new Uint8Array(0);  // the start of an entry not yet whole
     }
 
     fd_write(data) {
-        let from = 0;
-        for (let end; (end = data.indexOf(0, from)) >= 0; from = end + 1) {
-            this.pending.push(data.slice(from, end));
-            const entry = new Uint8Array(this.pending.reduce((total, part) => total + part.length, 0));
-            this.pending.reduce((at, part) => (entry.set(part, at), at + part.length), 0);
+        let bytes = new Uint8Array(this.pending.length + data.length);
+        bytes.set(this.pending);
+        bytes.set(data, this.pending.length);
+        for (let end; (end = bytes.indexOf(0)) >= 0; bytes = bytes.subarray(end + 1)) {
+            const entry = bytes.slice(0, end);
             postMessage({ type: 'entry', text: entry }, [entry.buffer]);
-            this.pending = [];
         }
-        if (from < data.length)
-            this.pending.push(data.slice(from));
+        this.pending = bytes.slice();
         return { ret: wasi.ERRNO_SUCCESS, nwritten: data.byteLength };
     }
 }
