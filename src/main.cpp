@@ -39,5 +39,5 @@ int main(int argc, char** argv)
 {
     std::fputs(BANNER, stdout);
     const int status = argc < 2 ? fail(USAGE) : run(argv[1]);
-    return close_stdout(status);
+    return close_stdout() ? status : STATUS_FAILED;
 }

@@ -8,11 +8,6 @@
 
 namespace {
 
-constexpr char NOT_FOUND[] = "; not found\n";
-// "The file cannot be opened", in Shift_JIS: users of this tool read it on code page 932.
-constexpr char CANNOT_OPEN[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF"
-                               "\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n";
-
 constexpr std::size_t STREAM_BUFFER_SIZE = 128 * 1024;
 char stream_buffer[STREAM_BUFFER_SIZE];
 
@@ -34,6 +29,11 @@ int fail_to_open()
     return fail(CANNOT_OPEN);
 }
 
+void print_offset(std::FILE* out, std::int64_t px)
+{
+    std::fprintf(out, "; px = %" PRId64 "\n", px);
+}
+
 int report_scan(std::FILE* in, std::int64_t px)
 {
     if (px == SCAN_READ_ERROR)
@@ -42,16 +42,14 @@ int report_scan(std::FILE* in, std::int64_t px)
         std::fputs(NOT_FOUND, stdout);
         return STATUS_OK;
     }
-    std::printf("; px = %" PRId64 "\n", px);
+    print_offset(stdout, px);
     return dump_instrument(in, px, stdout) ? STATUS_OK : fail_to_open();
 }
 
 // Output that never reached its destination (a full disk, a closed standard output) is a failure
 // too. A reader that closes the pipe early ends the run by SIGPIPE first, as for any filter.
-int close_stdout(int status)
+bool close_stdout()
 {
     const bool write_failed = std::ferror(stdout) != 0;
-    if (std::fclose(stdout) != 0 || write_failed)
-        return STATUS_FAILED;
-    return status;
+    return std::fclose(stdout) == 0 && !write_failed;
 }

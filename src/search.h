@@ -62,11 +62,15 @@ inline constexpr search_variant SEARCH_VARIANTS[] = {
 };
 
 // The first variant that this CPU runs. The build stays one for any CPU of its architecture:
-// what the CPU has is asked at run time.
+// what the CPU has is asked at run time, once, since asking (cpuid) is slow, above all in a
+// virtual machine, and keldo-list scans once a tag.
 inline const search_variant& fastest_search()
 {
-    const search_variant* v = SEARCH_VARIANTS;
-    while (!v->runs_here())  // the last, scalar, runs everywhere
-        ++v;
-    return *v;
+    static const search_variant& fastest = [] () -> const search_variant& {
+        const search_variant* v = SEARCH_VARIANTS;
+        while (!v->runs_here())  // the last, scalar, runs everywhere
+            ++v;
+        return *v;
+    }();
+    return fastest;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,18 +51,30 @@ TEST(Cli, NonAsciiBytesInPath)
     expect_run({"non-ASCII path", {path}, BANNER + "; px = 14\n" + ZERO_BLOCK, 0});
 }
 
-// The manual page shows the sample's output byte for byte: in the page's source, "\-" is a
-// minus sign and "\&" keeps a line's trailing space.
-TEST(Cli, ManualPageExampleIsTheOutput)
+// The manual pages show the sample's output byte for byte: in a page's source, "\-" is a minus
+// sign and "\&" keeps a line's trailing space.
+TEST(Cli, ManualPageExamplesAreTheOutput)
 {
-    const std::string page = read_file(KELDO_SOURCE_DIR "/keldo.1");
-    const std::string command = ".RB \"$ \" \"keldo samples/demo.bin\"\n";
-    const std::size_t at = page.find(command);
-    ASSERT_NE(at, std::string::npos);
-    const std::size_t from = at + command.size();
-    std::string example = page.substr(from, page.find("\n.fi\n", from) + 1 - from);
-    example = std::regex_replace(std::regex_replace(example, std::regex(R"(\\-)"), "-"), std::regex(R"(\\&)"), "");
-    expect_run({"manual page example", {KELDO_SOURCE_DIR "/samples/demo.bin"}, example, 0});
+    const struct {
+        const char* page;
+        const char* command;  // as the page shows it
+        std::vector<std::string> args;
+        tool program;
+    } examples[] = {
+        {"keldo.1", "keldo samples/demo.bin", {"samples/demo.bin"}, tool::keldo},
+        {"keldo-list.1", "keldo\\-list samples/demo.bin", {"samples/demo.bin"}, tool::keldo_list},
+        {"keldo-list.1", "keldo\\-list \\-\\-json samples/demo.bin", {"--json", "samples/demo.bin"}, tool::keldo_list},
+    };
+    for (const auto& e : examples) {
+        const std::string page = read_file(KELDO_SOURCE_DIR "/" + std::string(e.page));
+        const std::string command = ".RB \"$ \" \"" + std::string(e.command) + "\"\n";
+        const std::size_t at = page.find(command);
+        ASSERT_NE(at, std::string::npos) << e.command;
+        const std::size_t from = at + command.size();
+        std::string example = page.substr(from, page.find("\n.fi\n", from) + 1 - from);
+        example = std::regex_replace(std::regex_replace(example, std::regex(R"(\\-)"), "-"), std::regex(R"(\\&)"), "");
+        expect_run({e.command, e.args, example, 0, "", e.program, KELDO_SOURCE_DIR});
+    }
 }
 
 TEST(Cli, FailedWriteFailsTheRun)
@@ -70,7 +83,7 @@ TEST(Cli, FailedWriteFailsTheRun)
     for (const char* out : {"/dev/full", CLOSED_STDOUT}) {
         if (out == CLOSED_STDOUT && testing_wasm_module())
             GTEST_SKIP() << "closed stdout: Node hands a WASI program /dev/null in its place (/dev/full was tested)";
-        const run_result r = run_keldo({at10}, out);
+        const run_result r = run_keldo({at10}, {out});
         EXPECT_EQ(r.status, 255) << "stdout: '" << out << "'";
         EXPECT_EQ(r.err, "") << "stdout: '" << out << "'";
     }
@@ -82,9 +95,166 @@ TEST(Cli, FailedLineBufferedWriteFailsTheRun)
 {
     if (std::getenv("KELDO_RUNNER"))
         GTEST_SKIP() << "stdbuf cannot set the buffering of a program inside an emulator";
-    const run_result r = run_keldo({make_file("full", bytes_with(600, 10, "SNDF"))}, "/dev/full", true);
+    const run_result r = run_keldo({make_file("full", bytes_with(600, 10, "SNDF"))}, {"/dev/full", true});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "");
+}
+
+// keldo-list's instrument at `px` as the run's `number`th: its offset line and definitions.
+std::string listed(std::int64_t px, int number, std::string definitions = ZERO_BLOCK)
+{
+    for (const char* name : {"@WT", "@v", "@EP"}) {
+        const std::string from = std::string(name) + "0 = {";
+        definitions.replace(definitions.find(from), from.size(), name + std::to_string(number) + " = {");
+    }
+    return "; px = " + std::to_string(px) + "\n" + definitions;
+}
+
+const std::string TRY_HELP = "Try 'keldo-list --help' for more information.\n";
+
+TEST(List, FilesAndOptions)
+{
+    const std::string one = make_file("one.bin", bytes_with(600, 10, "SNDF"));
+    const std::string two = make_file("two.bin", bytes_with(9000, 4093, "SNDF").replace(6000, 4, "SNDF"));
+    const std::string none = make_file("none.bin", bytes_with(5000, 4094, "SND"));
+    const std::string empty = make_file("empty.bin", "");
+    const std::string missing = temp_path("missing.bin");
+    const std::string dashed_dir = temp_path("dashed");
+    mkdir(dashed_dir.c_str(), 0700);
+    write_file(dashed_dir + "/-x", bytes_with(600, 0, "SNDF"));
+    // Pitch entries 0x80 and 0x00, printed -0 and 0: told apart by their bytes.
+    const std::string zeros = make_file("zeros.bin", "SNDF" + bytes_with(512, 74, "\x80").replace(106, 2, "\x02\x01"));
+    const std::string head = BANNER + "; file ";
+    const std::string list = "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]";
+    const std::string json_zeros = "{\"type\":\"instrument\",\"file\":{\"text\":\"" + zeros + "\"},\"number\":0,"
+                                   "\"number_in_file\":0,\"px\":4,\"wave\":" + list + ",\"volume\":{\"entries\":[],"
+                                   "\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[128,0],\"length\":2,\"loop\":1}}\n";
+    const run_case cases[] = {
+        {"several files, numbered across them, one missing in the middle", {one, missing, two},
+         head + one + "\n" + listed(14, 0) + head.substr(BANNER.size()) + two + "\n" + listed(4097, 1) + listed(6004, 2),
+         1, "keldo-list: " + missing + ": No such file or directory\n"},
+        {"files without an instrument", {none, empty}, head + none + "\n; file " + empty + "\n", 0},
+        {"options after the files; at most one instrument a file", {two, one, "-m", "1"},
+         head + two + "\n" + listed(4097, 0) + "; file " + one + "\n" + listed(14, 1), 0},
+        {"--max-count=", {"--max-count=1", two}, head + two + "\n" + listed(4097, 0), 0},
+        {"-- ends the options: a file named -x", {"--", "-x"}, head + "-x\n" + listed(4, 0), 0, "", tool::keldo_list, dashed_dir.c_str()},
+        {"JSON: the pitch byte 0x80 is not 0x00", {"--json", zeros}, json_zeros, 0},
+        {"JSON: a file without an instrument, and one that cannot be opened", {empty, "--json", missing},
+         "{\"type\":\"none\",\"file\":{\"text\":\"" + empty + "\"}}\n"
+         "{\"type\":\"error\",\"file\":{\"text\":\"" + missing + "\"},\"error\":\"No such file or directory\"}\n",
+         1, "keldo-list: " + missing + ": No such file or directory\n"},
+        {"--version", {"--version", one}, "keldo-list (keldo) 0.01\n", 0},
+        {"an unknown option", {one, "-x"}, "", 2, "keldo-list: unknown option '-x'\n" + TRY_HELP},
+        {"a count that is not one", {"-m", "0", one}, "", 2, "keldo-list: not a count of instruments: '0'\n" + TRY_HELP},
+        {"-m without a count", {one, "-m"}, "", 2, "keldo-list: a count must follow '-m'\n" + TRY_HELP},
+        {"no FILE", {"--json"}, "", 2, "keldo-list: no FILE given\n" + TRY_HELP},
+    };
+    for (run_case c : cases) {
+        c.program = tool::keldo_list;
+        expect_run(c);
+    }
+}
+
+// A file that opens but cannot be read: its line, then nothing; it is named on standard error
+// with the system's reason, and the run fails.
+TEST(List, UnreadableFile)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "Windows opens no directory as a file: that is the missing file's row";
+    const std::string folder = ::testing::TempDir();
+    const run_result r = run_keldo({folder}, {nullptr, false, nullptr, tool::keldo_list});
+    EXPECT_EQ(r.out, BANNER + "; file " + folder + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("keldo-list: " + folder + ": [A-Z][a-z ]+\n"))) << r.err;
+}
+
+// The help is the documentation: it names every option the parser takes.
+TEST(List, HelpNamesEveryOption)
+{
+    const run_result r = run_keldo({"--help", "-x"}, {nullptr, false, nullptr, tool::keldo_list});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("Usage: keldo-list [OPTION]... FILE...\n", 0), 0u) << r.out;
+    for (const char* option : {"--json", "-m, --max-count=N", "--separate", "--help", "--version", "\n  -- "})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+// In its separate form, entry k is what keldo prints for the file with the tags before the kth
+// overwritten; a file without a tag and one that cannot be read, what keldo prints for them.
+TEST(List, SeparateIsKeldoForEachTag)
+{
+    std::string bytes = bytes_with(20000, 10, "SNDF\x01\x02");
+    const std::int64_t tags[] = {10, 4093, 4200, 17000};
+    for (std::int64_t at : tags)
+        bytes.replace(at, 5, "SNDF" + std::string(1, static_cast<char>(at)));
+    const std::string several = make_file("several.bin", bytes);
+    std::string expected;
+    for (std::int64_t at : tags) {
+        expected += run_keldo({make_file("copy.bin", bytes)}).out + '\0';
+        bytes.replace(at, 4, "xxxx");
+    }
+    const std::string missing = temp_path("missing.bin");
+    const std::string none = make_file("none.bin", "SND");
+    expected += run_keldo({missing}).out + '\0' + run_keldo({none}).out + '\0';
+    expect_run({"separate", {"--separate", several, missing, none}, expected, 1,
+                "keldo-list: " + missing + ": No such file or directory\n", tool::keldo_list});
+}
+
+// A reader that goes away ends the run at once, though the file goes on for a terabyte (a sparse
+// one): read to its end, it would outlast the time limit. Likewise a full disk.
+TEST(List, FailedWriteEndsTheRun)
+{
+    const std::string path = temp_path("terabyte.bin");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "SNDF", 4, 10), 4);
+    ASSERT_EQ(ftruncate(fd, std::int64_t{1} << 40), 0);
+    close(fd);
+    for (const char* out : {BROKEN_PIPE, "/dev/full"}) {
+        const run_result r = run_keldo({path}, {out, false, nullptr, tool::keldo_list});
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(r.err, "keldo-list: the output could not be written\n") << out;
+    }
+    unlink(path.c_str());
+}
+
+// Names are bytes: every one gives a line that a JSON parser reads, and gives back the name,
+// from its text or, where it is not UTF-8, from its bytes.
+TEST(List, EveryNameIsValidJson)
+{
+    if (testing_windows_build())
+        GTEST_SKIP() << "Windows names hold neither control characters nor bytes that are not UTF-8";
+    const struct {
+        const char* name;
+        bool utf8;
+    } names[] = {
+        {"plain.bin", true}, {"quote\"d.bin", true}, {"back\\slash.bin", true}, {"line\nfeed.bin", true},
+        {"tab\tand\x01\x1f\x7f.bin", true}, {"\xE6\xA5\xBD\xE5\x99\xA8.bin", true}, {"\xF0\x9F\x8E\xB9.bin", true},
+        {"\x83\x74\x83\x40.bin", false},  // Shift_JIS
+        {"\xFF.bin", false}, {"\xC0\xAF.bin", false}, {"\xED\xA0\x80.bin", false},  // stray, overlong, surrogate
+        {"\xE6\xA5.bin", false}, {"\xF4\x90\x80\x80.bin", false},  // cut short, past U+10FFFF
+    };
+    const std::string folder = temp_path("names");
+    mkdir(folder.c_str(), 0700);
+    std::vector<std::string> args = {"--json"};
+    for (const auto& n : names) {
+        if (n.utf8 || !testing_wasm_module())  // WASI passes arguments only as UTF-8
+            args.push_back(write_file(folder + "/" + n.name, bytes_with(600, 10, "SNDF")));
+    }
+    const run_result r = run_keldo(args, {nullptr, false, nullptr, tool::keldo_list});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string json = make_file("names.jsonl", r.out);
+    const std::string decoded = temp_path("decoded");
+    const std::string command = "python3 -c 'import base64, json, sys\n"
+                                "for line in open(sys.argv[1], encoding=\"utf-8\"):\n"
+                                "    name = json.loads(line)[\"file\"]\n"
+                                "    sys.stdout.buffer.write(name[\"text\"].encode() if \"text\" in name else base64.b64decode(name[\"bytes\"]))\n"
+                                "    sys.stdout.buffer.write(bytes(1))' " + json + " > " + decoded;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string expected;
+    for (std::size_t i = 1; i < args.size(); ++i)
+        expected += args[i] + '\0';
+    EXPECT_EQ(read_file(decoded), expected);
 }
 
 } // namespace

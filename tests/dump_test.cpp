@@ -1,6 +1,7 @@
 // The instrument dump: whole definitions for blocks built byte by byte, read from streams that
 // fail on purpose, and end to end.
 #include "dump.h"
+#include "listing.h"
 #include "scan.h"
 #include "support.h"
 
@@ -10,7 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -99,8 +103,8 @@ const dump_case DUMP_CASES[] = {
     {"a seek that stays put", {}, "", 512, stream_fault::seek_stays_put},
     {"file emptied between scan and dump", {}, "", 512, stream_fault::emptied_before_seek},
     {"the tag's last byte changed between scan and dump", {}, "", 512, stream_fault::tag_end_changed},
-    {"read error in the block's second half", {}, "", 512, stream_fault::bad_sector_at_400},
-    {"read error in the scan only, short file", {}, ZERO_BLOCK, 496, stream_fault::glitch_at_400},
+    {"read error in the block's second half", {}, "", 512, stream_fault::bad_sector},
+    {"read error in the scan only, short file", {}, ZERO_BLOCK, 496, stream_fault::glitch},
 };
 
 struct dump_run {
@@ -191,6 +195,95 @@ TEST(Dump, FifoInputFailsAfterTheOffset)
     expect_run({"fifo", {fifo}, BANNER + "; px = 14\n" + CANNOT_OPEN, 255});
     close(writer);
     unlink(fifo.c_str());
+}
+
+// keldo-list's listing of one input, in `form`, from a stream over `bytes` with `fault` at
+// `fault_at`; `on_read` sees each read, and the output as far as it has been flushed.
+struct listing {
+    const char* reason;
+    std::string out;
+};
+
+listing list_bytes(const std::string& bytes, list_form form, stream_fault fault = stream_fault::none,
+                   std::int64_t fault_at = FAULT_AT,
+                   std::function<void(std::int64_t, std::int64_t, const std::string&)> on_read = {})
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    std::FILE* in = open_bytes(bytes, fault, fault_at, [&](std::int64_t offset, std::int64_t count) {
+        if (on_read)
+            on_read(offset, count, text ? std::string(text, size) : "");
+    });
+    list_run run;
+    run.form = form;
+    const char* reason = list_input(in, "f", run, out);
+    std::fclose(in);
+    std::fclose(out);
+    const listing l{reason, std::string(text, size)};
+    std::free(text);
+    return l;
+}
+
+// Tags at 10 and 900000 in a MiB of zeros; what each form lists for the first.
+const std::string SPREAD = bytes_with(1 << 20, 10, "SNDF").replace(900000, 4, "SNDF");
+const std::string ZERO_JSON_TAIL = "\"px\":14,\"wave\":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0],"
+                                   "\"volume\":{\"entries\":[],\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[],\"length\":0,\"loop\":0}}\n";
+const struct {
+    list_form form;
+    std::string first;   // the first instrument, as listed
+    std::string failed;  // what follows it when the read fails further on
+} FORMS[] = {
+    {list_form::mml, "; file f\n; px = 14\n" + ZERO_BLOCK, ""},
+    {list_form::json, "{\"type\":\"instrument\",\"file\":{\"text\":\"f\"},\"number\":0,\"number_in_file\":0," + ZERO_JSON_TAIL,
+     "{\"type\":\"error\",\"file\":{\"text\":\"f\"},\"error\":\"" + std::string(std::strerror(EIO)) + "\"}\n"},
+    {list_form::separate, BANNER + "; px = 14\n" + ZERO_BLOCK + '\0', BANNER + CANNOT_OPEN + '\0'},
+};
+
+// A read that fails after a tag is not the end of the input: the instruments before it stay
+// listed, and the input fails.
+TEST(Listing, ReadErrorAfterATagFailsTheInput)
+{
+    for (const auto& f : FORMS) {
+        const listing l = list_bytes(SPREAD, f.form, stream_fault::bad_sector, 500000);
+        EXPECT_STREQ(l.reason, std::strerror(EIO));
+        EXPECT_EQ(l.out, f.first + f.failed);
+    }
+}
+
+// Each instrument reaches the output, whole, before the scan reads on towards the next tag.
+TEST(Listing, EachInstrumentIsWrittenAsSoonAsFound)
+{
+    for (const auto& f : FORMS) {
+        std::string seen = "(no read past 500000)";
+        const listing l = list_bytes(SPREAD, f.form, stream_fault::none, FAULT_AT,
+                                     [&](std::int64_t offset, std::int64_t, const std::string& out) {
+                                         if (offset >= 500000 && offset < 500000 + 2 * SCAN_CHUNK_SIZE)
+                                             seen = out;
+                                     });
+        EXPECT_EQ(l.reason, nullptr);
+        EXPECT_EQ(seen, f.first);
+    }
+}
+
+// The input is read once, front to back: no read goes back further than a block and the
+// stream's buffer, to read each block again.
+TEST(Listing, ReadsTheInputOnce)
+{
+    std::string dense;
+    for (int i = 0; i < 1000; ++i)
+        dense += "SNDF" + std::string(1020, 'x');
+    for (const std::string& bytes : {SPREAD, dense}) {
+        std::int64_t farthest = 0;
+        std::int64_t furthest_back = 0;
+        list_bytes(bytes, list_form::json, stream_fault::none, FAULT_AT,
+                   [&](std::int64_t offset, std::int64_t size, const std::string&) {
+                       furthest_back = std::max(furthest_back, farthest - offset);
+                       farthest = std::max(farthest, offset + size);
+                   });
+        EXPECT_GE(farthest, static_cast<std::int64_t>(bytes.size())) << bytes.size();
+        EXPECT_LE(furthest_back, 64 * 1024) << bytes.size();
+    }
 }
 
 } // namespace

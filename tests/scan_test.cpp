@@ -14,15 +14,16 @@ namespace {
 // No scan returns this: a row that gets it names an input whose result changed with the stack.
 constexpr std::int64_t DEPENDS_ON_THE_STACK = -100;
 
-// The scan's result, which must not depend on what the stack held before it: the scan runs once
-// with each of the tag's bytes left in every place of the stack.
-std::int64_t scan_bytes(const std::string& bytes)
+// The scan's result from file offset `start`, which must not depend on what the stack held
+// before it: the scan runs once with each of the tag's bytes left in every place of the stack.
+std::int64_t scan_bytes(const std::string& bytes, std::int64_t start = 0)
 {
     std::int64_t px = 0;
     for (int shift = 0; shift < TAG_LENGTH; ++shift) {
         std::FILE* in = open_bytes(bytes);
+        fseeko(in, start, SEEK_SET);
         fill_stack_with_tags(shift);
-        const std::int64_t found = find_tag(in);
+        const std::int64_t found = find_tag(in, start);
         std::fclose(in);
         if (shift > 0 && found != px)
             return DEPENDS_ON_THE_STACK;
@@ -31,10 +32,10 @@ std::int64_t scan_bytes(const std::string& bytes)
     return px;
 }
 
-// What find_tag must return: the offset past the first tag of the whole input.
-std::int64_t naive_px(const std::string& bytes)
+// What find_tag must return: the offset past the first tag from `start` on.
+std::int64_t naive_px(const std::string& bytes, std::int64_t start = 0)
 {
-    const std::size_t at = bytes.find(SCAN_TAG);
+    const std::size_t at = bytes.find(SCAN_TAG, start);
     return at == std::string::npos ? TAG_NOT_FOUND : static_cast<std::int64_t>(at) + TAG_LENGTH;
 }
 
@@ -48,6 +49,7 @@ struct scan_case {
     std::size_t size;
     std::vector<patch> patches;
     std::int64_t px;
+    std::int64_t start = 0;  // where the scan goes on, right after a tag
 };
 
 const scan_case SCAN_CASES[] = {
@@ -83,6 +85,13 @@ const scan_case SCAN_CASES[] = {
     {"a file that begins with the tag's last three bytes", 100, {{0, "NDF"}}, TAG_NOT_FOUND},
     {"first of several tags", 9000, {{7000, "SNDF"}, {4000, "SNDF"}, {8000, "SNDF"}}, 4004},
     {"lowercase is not the tag", 100, {{3, "sndf"}, {50, "SNDf"}}, TAG_NOT_FOUND},
+    // Resumed after a tag: nothing in front of the resume point is searched, and chunks count
+    // from it.
+    {"resumed after the only tag", 100, {{0, "SNDF"}}, TAG_NOT_FOUND, 4},
+    {"resumed before a tag's last three bytes", 100, {{0, "SNDF"}, {4, "NDF"}}, TAG_NOT_FOUND, 4},
+    {"resumed right at the next tag", 100, {{0, "SNDFSNDF"}}, 8, 4},
+    {"resumed: a tag across its first chunk's edge", 9000, {{10, "SNDF"}, {4108, "SNDF"}}, 4112, 14},
+    {"resumed: a tag in its first chunk, past the file's first", 9000, {{4093, "SNDF"}, {8000, "SNDF"}}, 8004, 4097},
 };
 
 TEST(FindTag, ChunkEdgeTable)
@@ -91,8 +100,8 @@ TEST(FindTag, ChunkEdgeTable)
         std::string bytes(c.size, 'x');
         for (const patch& p : c.patches)
             bytes.replace(p.offset, std::char_traits<char>::length(p.text), p.text);
-        EXPECT_EQ(scan_bytes(bytes), c.px) << c.name;
-        EXPECT_EQ(naive_px(bytes), c.px) << c.name << " (the row itself is wrong)";
+        EXPECT_EQ(scan_bytes(bytes, c.start), c.px) << c.name;
+        EXPECT_EQ(naive_px(bytes, c.start), c.px) << c.name << " (the row itself is wrong)";
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,19 +89,35 @@ std::string lines_with_lf(std::string out)
 
 } // namespace
 
-bool testing_wasm_module()
+namespace {
+
+bool binary_ends_with(const std::string& ending)
 {
     const std::string binary = env_or("KELDO_BINARY", KELDO_PATH);
-    return binary.size() > 5 && binary.compare(binary.size() - 5, 5, ".wasm") == 0;
+    return binary.size() > ending.size() && binary.compare(binary.size() - ending.size(), ending.size(), ending) == 0;
 }
 
-run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path, bool line_buffered)
+} // namespace
+
+bool testing_wasm_module()
 {
-    // KELDO_BINARY runs another build of the tool, through KELDO_RUNNER (an emulator and its
-    // options, separated by spaces) if set.
-    const char* binary = env_or("KELDO_BINARY", KELDO_PATH);
+    return binary_ends_with(".wasm");
+}
+
+bool testing_windows_build()
+{
+    return binary_ends_with(".exe");
+}
+
+run_result run_keldo(const std::vector<std::string>& args, const run_options& options)
+{
+    // KELDO_BINARY (KELDO_LIST_BINARY) runs another build of the tool, through KELDO_RUNNER (an
+    // emulator and its options, separated by spaces) if set.
+    const char* binary = options.program == tool::keldo ? env_or("KELDO_BINARY", KELDO_PATH)
+                                                        : env_or("KELDO_LIST_BINARY", KELDO_LIST_PATH);
     std::istringstream runner(env_or("KELDO_RUNNER", ""));
     const std::vector<std::string> runner_words{std::istream_iterator<std::string>(runner), {}};
+    const char* stdout_path = options.stdout_path;
     const std::string out_path = stdout_path ? stdout_path : temp_path("stdout");
     const std::string err_path = temp_path("stderr");
     const pid_t pid = fork();
@@ -109,16 +126,24 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
         const int in = open("/dev/null", O_RDONLY);
         if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0)
             _exit(127);
+        int ends[2];
         if (out_path.empty()) {
             close(1);
+        } else if (out_path == BROKEN_PIPE) {
+            signal(SIGPIPE, SIG_IGN);
+            if (pipe(ends) != 0 || dup2(ends[1], 1) < 0)
+                _exit(127);
+            close(ends[0]);
         } else {
             const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (out < 0 || dup2(out, 1) < 0)
                 _exit(127);
         }
+        if (options.cwd && chdir(options.cwd) != 0)
+            _exit(127);
         alarm(RUN_TIME_LIMIT);  // outlives the exec
         std::vector<char*> argv;
-        if (line_buffered)
+        if (options.line_buffered)
             argv.insert(argv.end(), {const_cast<char*>("stdbuf"), const_cast<char*>("-oL")});
         for (const std::string& word : runner_words)
             argv.push_back(const_cast<char*>(word.c_str()));
@@ -139,19 +164,19 @@ run_result run_keldo(const std::vector<std::string>& args, const char* stdout_pa
 
 void expect_run(const run_case& c)
 {
-    const run_result r = run_keldo(c.args);
+    const run_result r = run_keldo(c.args, {nullptr, false, c.cwd, c.program});
     EXPECT_EQ(r.out, c.out) << c.name;
     EXPECT_EQ(r.status, c.status) << c.name;
-    EXPECT_EQ(r.err, "") << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
 }
 
 namespace {
 
-constexpr std::int64_t FAULT_AT = 400;
-
 struct fake_file {
     std::string bytes;
     stream_fault fault;
+    std::int64_t fault_at;
+    read_hook on_read;
     std::int64_t position = 0;
     bool glitched = false;
 };
@@ -159,16 +184,17 @@ struct fake_file {
 ssize_t fake_read(void* cookie, char* buffer, std::size_t size)
 {
     fake_file& f = *static_cast<fake_file*>(cookie);
+    if (f.on_read)
+        f.on_read(f.position, static_cast<std::int64_t>(size));
     std::int64_t end = std::min<std::int64_t>(f.position + size, f.bytes.size());
-    const bool faulty = f.fault == stream_fault::bad_sector_at_400 ||
-                        (f.fault == stream_fault::glitch_at_400 && !f.glitched);
-    if (faulty && f.position == FAULT_AT) {
+    const bool faulty = f.fault == stream_fault::bad_sector || (f.fault == stream_fault::glitch && !f.glitched);
+    if (faulty && f.position == f.fault_at) {
         f.glitched = true;
         errno = EIO;
         return -1;
     }
-    if (faulty && f.position < FAULT_AT)
-        end = std::min(end, FAULT_AT);
+    if (faulty && f.position < f.fault_at)
+        end = std::min(end, f.fault_at);
     const std::int64_t n = std::max<std::int64_t>(0, end - f.position);
     f.bytes.copy(buffer, n, f.position);
     f.position += n;
@@ -197,9 +223,11 @@ int fake_close(void* cookie)
 
 } // namespace
 
-std::FILE* open_bytes(const std::string& bytes, stream_fault fault)
+std::FILE* open_bytes(const std::string& bytes, stream_fault fault, std::int64_t fault_at,
+                      read_hook on_read)
 {
-    return fopencookie(new fake_file{bytes, fault}, "rb", {fake_read, nullptr, fake_seek, fake_close});
+    return fopencookie(new fake_file{bytes, fault, fault_at, std::move(on_read)}, "rb",
+                       {fake_read, nullptr, fake_seek, fake_close});
 }
 
 __attribute__((noinline)) void fill_stack_with_tags(int shift)

@@ -2,7 +2,9 @@
 // whose reads and seeks fail on purpose.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,12 +14,22 @@ struct run_result {
     std::string err;
 };
 
-// Runs keldo with `args`, killed after RUN_TIME_LIMIT seconds so that a hang fails the test;
-// standard output goes to `stdout_path` when given (and is then not captured), or is closed for
-// CLOSED_STDOUT, and is line-buffered under `line_buffered`; standard input is /dev/null.
-run_result run_keldo(const std::vector<std::string>& args, const char* stdout_path = nullptr,
-                     bool line_buffered = false);
+enum class tool { keldo, keldo_list };
+
+// Runs keldo (or keldo-list) with `args`, from the folder `cwd` when given, killed after
+// RUN_TIME_LIMIT seconds so that a hang fails the test; standard output goes to `stdout_path`
+// when given (and is then not captured), is closed for CLOSED_STDOUT, or is a pipe whose reader
+// has gone for BROKEN_PIPE (with SIGPIPE ignored, so that the tool must see the failed write
+// itself), and is line-buffered under `line_buffered`; standard input is /dev/null.
+struct run_options {
+    const char* stdout_path = nullptr;
+    bool line_buffered = false;
+    const char* cwd = nullptr;
+    tool program = tool::keldo;
+};
+run_result run_keldo(const std::vector<std::string>& args, const run_options& options = {});
 constexpr char CLOSED_STDOUT[] = "";
+constexpr char BROKEN_PIPE[] = "|";
 constexpr unsigned RUN_TIME_LIMIT = 100;
 
 struct run_case {
@@ -25,13 +37,19 @@ struct run_case {
     std::vector<std::string> args;
     std::string out;
     int status;
+    std::string err = "";
+    tool program = tool::keldo;
+    const char* cwd = nullptr;
 };
 
 // Whether the tool under test is a WebAssembly module (KELDO_BINARY names a .wasm file): WASI
 // passes arguments only as UTF-8, and Node gives a closed standard output a /dev/null instead.
 bool testing_wasm_module();
 
-// Runs keldo on `c.args` and expects exactly `c.out`, `c.status` and nothing on standard error.
+// Whether the tool under test is a Windows build (KELDO_BINARY names a .exe file).
+bool testing_windows_build();
+
+// Runs `c.program` on `c.args` and expects exactly `c.out`, `c.status` and `c.err`.
 void expect_run(const run_case& c);
 
 // A path in this process's own temporary folder, which is removed with everything in it when
@@ -49,17 +67,24 @@ std::string bytes_with(std::size_t size, std::size_t offset, const std::string& 
 
 std::string read_file(const std::string& path);
 
+constexpr std::int64_t FAULT_AT = 400;
+
 enum class stream_fault {
     none,
-    glitch_at_400,        // the first read that reaches offset 400 fails with EIO; later ones work
-    bad_sector_at_400,    // every read that reaches offset 400 (block byte 396) fails with EIO
+    glitch,               // the first read that reaches the fault's offset fails with EIO; later ones work
+    bad_sector,           // every read that reaches the fault's offset fails with EIO
     seek_stays_put,       // a seek reports success and does not move, like a random-number device
     emptied_before_seek,  // the file is truncated to nothing just before the first seek
     tag_end_changed,      // the first tag's last byte is overwritten just before the first seek
 };
 
-// A read-only stream over `bytes`, with `fault` in its reads or seeks.
-std::FILE* open_bytes(const std::string& bytes, stream_fault fault = stream_fault::none);
+// Called with the offset and the size of each read of a stream, before it is served.
+using read_hook = std::function<void(std::int64_t offset, std::int64_t size)>;
+
+// A read-only stream over `bytes`, with `fault` in its reads (at offset `fault_at`) or seeks,
+// and `on_read`, if given, called at each read.
+std::FILE* open_bytes(const std::string& bytes, stream_fault fault = stream_fault::none,
+                      std::int64_t fault_at = FAULT_AT, read_hook on_read = {});
 
 // Leaves tag bytes on the stack where the next call's buffers will lie, so that a buffer read
 // before it is written, or not cleared, shows tag bytes rather than whatever happened to be there.

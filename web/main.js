@@ -262,13 +262,15 @@ function download(blob, extension) {
     setTimeout(() => URL.revokeObjectURL(link.href));
 }
 
-// Every listed instrument in one source: the banner once, then each entry's offset line and its
-// definitions, numbered by the entry, as the manual page's collecting example numbers them.
+// Every listed instrument in one source, as keldo-list prints it for the file: the banner once,
+// a line naming the file (its control characters written as \xHH), then each entry's offset
+// line and its definitions, numbered across the list.
 function saveAll() {
-    download(source(current.entries.map((output, k) => {
-        const text = new TextDecoder().decode(output);
-        return (k === 0 ? text : text.slice(text.indexOf('\n') + 1)).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`);
-    })), 'mml');
+    const texts = current.entries.map((output) => new TextDecoder().decode(output));
+    const name = current.file.name.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`);
+    const banner = texts[0].slice(0, texts[0].indexOf('\n') + 1);
+    download(source([banner, `; file ${name}\n`, ...texts.map((text, k) =>
+        text.slice(banner.length).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`))]), 'mml');
 }
 
 // The list's keys, while it has the focus: each moves to an entry and shows it.

@@ -1,6 +1,7 @@
 // Runs keldo-list.wasm on one chosen file, in a worker so that the page stays responsive: it
 // prints, for every tag of the file up to a count, what keldo prints for that tag, each entry
-// ending in a NUL byte, and each entry goes to the page as soon as it is whole. The module sees
+// ending in a NUL byte (its --separate form), and each entry goes to the page as soon as it is
+// whole. The module sees
 // the file as "input" in its current folder and reads it through the stream buffer it always
 // uses; those reads are served from one slice of the file at a time, read when first needed, so
 // memory does not grow with the file. A read the browser refuses is the module's read error, and
@@ -106,7 +107,7 @@ function runKeldo(module, file, count) {
         new OpenFile(new File([])),
         new PreopenDirectory('.', new Map([[INPUT_NAME, new ChosenFile(file, onRead)]])),
     ];
-    const shim = new WASI(['keldo-list', INPUT_NAME, String(count)], [], fds, { debug: false });
+    const shim = new WASI(['keldo-list', '--separate', `--max-count=${count}`, INPUT_NAME], [], fds, { debug: false });
     const instance = new WebAssembly.Instance(module, { wasi_snapshot_preview1: shim.wasiImport });
     const status = shim.start(instance) & 0xff;
     return { type: 'done', status, readError };
