@@ -156,7 +156,7 @@ run_result run_keldo(const std::vector<std::string>& args, const run_options& op
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
-    run_result result{WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1000, "", read_file(err_path)};
+    run_result result{WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1000, "", lines_with_lf(read_file(err_path))};
     if (!stdout_path)
         result.out = lines_with_lf(read_file(out_path));
     return result;
