@@ -32,6 +32,7 @@ const sample = new URL('../samples/demo.bin', import.meta.url).pathname;
 // that, so that only a read that stalls fails, never a slow machine.
 const RUN_LIMIT_MS = 240_000;
 const LIST_LIMIT = 4096;  // the entries the page lists of one file
+const SQUARE = [...Array(16).fill(15), ...Array(16).fill(0)];  // a 50% square wave table
 const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json',
@@ -134,6 +135,10 @@ before(() => {
     makeFile('wave4-loop.bin', instrument([[0, triangle], [36, [15, 12, 9, 0, 6, 3]], [68, [6, 2]], [74, [1, 0x81]], [106, [2, 0]]]));
     makeFile('wave5-hold.bin', instrument([[0, [...Array(32).keys()]], [36, [31, 0, 16, 20]], [68, [4, 3]]]));
     makeFile('flat.bin', instrument([[0, Array(32).fill(9)], [36, [15]], [68, [1, 0xff]]]));
+    // To hold: the triangle, its volume looping after entry 2 over entries that all sound; and a
+    // 50% square (16 high entries, 16 low) at full volume.
+    makeFile('held.bin', instrument([[0, triangle], [36, [15, 10, 5, 12, 8]], [68, [5, 2]]]));
+    makeFile('square.bin', instrument([[0, SQUARE]]));
     // Each picture's extremes: the wave at 0 and 255, a volume of 255, pitches of -127 and 127.
     makeFile('extremes.bin', instrument([[0, [0, 255, 128, 255, 0]], [36, [255, 0, 128]], [68, [3, 1]], [74, [0xff, 0x7f, 0x80, 0xff]], [106, [4, 3]]]));
     // A tag across the edge between the worker's first two 32 MiB slices: the dump reads back
@@ -169,6 +174,29 @@ function watchThePage() {
             contexts.push(this);
         }
     };
+    // The page's audio made offline, `seconds` long, for the test to render: what the page sends
+    // to its output, sample by sample.
+    window.useOfflineAudio = (seconds) => {
+        window.AudioContext = class extends OfflineAudioContext {
+            constructor() {
+                super(1, Math.round(seconds * 44100), 44100);
+                contexts.push(this);
+            }
+
+            resume() {  // the page's, before each note; the test resumes the rendering itself
+                return Promise.resolve();
+            }
+        };
+    };
+    window.voices = [];
+    if (window.AudioWorkletNode) {
+        window.AudioWorkletNode = class extends window.AudioWorkletNode {
+            constructor(...args) {
+                super(...args);
+                voices.push(this);
+            }
+        };
+    }
     const blobs = new Map();
     const createObjectURL = URL.createObjectURL;
     URL.createObjectURL = (blob) => {
@@ -203,6 +231,16 @@ function puppeteerPage(page) {
         click: (selector) => page.click(selector),
         focus: (selector) => page.focus(selector),
         press: (key) => page.keyboard.press(key),
+        keyDown: (code) => page.keyboard.down(code),
+        keyUp: (code) => page.keyboard.up(code),
+        async pointerDown(selector) {
+            const element = await page.$(selector);
+            await element.scrollIntoView();
+            const box = await element.boundingBox();
+            await page.mouse.move(box.x + box.width / 2, box.y + box.height - 5);
+            await page.mouse.down();
+        },
+        pointerUp: () => page.mouse.up(),
         upload: async (file) => (await page.$('#file')).uploadFile(file),
     };
 }
@@ -229,6 +267,8 @@ function webDriverPage(driver) {
         click: async (selector) => (await driver.findElement(By.css(selector))).click(),
         focus: (selector) => evaluate((s) => document.querySelector(s).focus(), selector),
         press: (key) => driver.actions().sendKeys(keys[key]).perform(),
+        keyDown: (code) => driver.actions().keyDown(code.slice(-1).toLowerCase()).perform(),
+        keyUp: (code) => driver.actions().keyUp(code.slice(-1).toLowerCase()).perform(),
         upload: async (file) => (await driver.findElement(By.css('#file'))).sendKeys(file),
     };
 }
@@ -520,42 +560,280 @@ function wavHeader(samples) {
     return header;
 }
 
-// The saved note of the instrument in `text` at `frequency`: one second of 16-bit mono; each
-// frame's peak as its volume entry gives it, on one scale whose full range peaks between -3 and
-// -1 dB; silence where the entry is 0 or the wave flat; no values between the table's (no
-// smoothing); and, over the first audible frames, one cycle every 1/frequency s.
-function expectNote(wav, text, frequency) {
-    assert.deepEqual(wav.subarray(0, 44), wavHeader(RATE), 'the WAV header');
-    assert.equal(wav.length, 44 + 2 * RATE);
-    const samples = Array.from({ length: RATE }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767);
+// Checks `samples` (from -1 to 1, at RATE), a note of the instrument in `text` at `frequency`
+// held for `held` samples: each frame's peak as its volume entry gives it (looping while held),
+// on one scale whose full range peaks between -3 and -1 dB, with room for the ripple of
+// band-limited steps; silence where the entry is 0 or the wave flat; over the first audible
+// frames, one cycle every 1/frequency s; and after `held`, a ramp to silence within 10 ms that
+// starts from the note's level, not from nothing. The first `overlapped` frames, where a note
+// let go fades out under this one, are left out.
+function expectSound(samples, text, frequency, held, overlapped = 0) {
     const { WT0: wave, v0: volume } = definitions(text);
     const middle = rangeOf(wave.values) / 2;
     const flat = wave.values.every((value) => value === wave.values[0]);
     const extent = Math.max(...wave.values.map((value) => Math.abs(value - middle))) / middle;
-    const frames = Array.from({ length: 60 }, (_, j) => samples.slice(j * FRAME, (j + 1) * FRAME));
+    const whole = Math.floor(held / FRAME);  // the frames wholly before the release
+    const frames = Array.from({ length: whole }, (_, j) => samples.slice(j * FRAME, (j + 1) * FRAME));
     const levels = frames.map((_, j) => (flat ? 0 : extent * loudness(volume, j)));
-    const peaks = frames.map((frame) => Math.max(...frame.map(Math.abs)));
-    const loudest = levels.indexOf(Math.max(...levels));
+    const peak = (part) => Math.max(0, ...part.map(Math.abs));
+    const peaks = frames.map(peak);
+    const loudest = levels.indexOf(Math.max(...levels.slice(overlapped)), overlapped);
     const fullScale = peaks[loudest] / (levels[loudest] || 1);
     if (!flat)
-        assert.ok(fullScale >= 10 ** (-3 / 20) && fullScale <= 10 ** (-1 / 20), `a full-range wave peaks at ${fullScale} of full scale`);
-    const steps = new Set(wave.values).size;
+        assert.ok(fullScale >= 10 ** (-3 / 20) && fullScale <= 1.2 * 10 ** (-1 / 20), `a full-range wave peaks at ${fullScale} of full scale`);
     frames.forEach((frame, j) => {
+        if (j < overlapped)
+            return;
         if (levels[j] === 0)
             return assert.ok(frame.every((sample) => sample === 0), `frame ${j} is silent`);
-        assert.ok(Math.abs(peaks[j] - fullScale * levels[j]) <= 0.02, `frame ${j} peaks at ${peaks[j]}, not ${fullScale * levels[j]}`);
-        assert.ok(new Set(frame).size <= steps, `frame ${j}: ${new Set(frame).size} values from a table of ${steps}`);
+        assert.ok(Math.abs(peaks[j] / fullScale - levels[j]) <= 0.05, `frame ${j} peaks at ${peaks[j] / fullScale} of the full range, not ${levels[j]}`);
     });
+    const after = samples.slice(held);
+    assert.ok(after.slice(Math.round(RATE / 100)).every((sample) => Math.abs(sample) < 1e-3), 'silent from 10 ms after the release');
+    const atRelease = flat ? 0 : fullScale * extent * loudness(volume, Math.floor(held / FRAME));
+    // The ramp takes its time: in each of the first two ms after the release, the note still
+    // sounds at half and a quarter of its level at least.
+    const ms = (k) => peak(after.slice(k * RATE / 1000, (k + 1) * RATE / 1000));
+    if (atRelease > 0.05 && after.length > 0)
+        assert.ok(ms(0) >= atRelease / 2 && ms(1) >= atRelease / 4, `after the release, ${ms(0)} then ${ms(1)}: no ramp from ${atRelease}`);
     if (flat)
         return;
-    const silentFrom = levels.indexOf(0);
-    const audible = samples.slice(0, FRAME * (silentFrom < 0 ? 60 : silentFrom));
-    const rising = audible.flatMap((sample, i) => (i > 0 && audible[i - 1] < 0 && sample >= 0 ? [i] : []));
+    const silentFrom = levels.indexOf(0, overlapped);
+    const audible = samples.slice(FRAME * overlapped, FRAME * (silentFrom < 0 ? whole : silentFrom));
+    // Each cycle once: where the sound rises through the upper part of its frame's span, having
+    // been in the lower part since the last time, so that the ripple of band-limited steps
+    // counts for nothing.
+    const spans = Array.from({ length: Math.ceil(audible.length / FRAME) }, (_, j) => {
+        const frame = audible.slice(j * FRAME, (j + 1) * FRAME);
+        return [Math.min(...frame), Math.max(...frame)];
+    });
+    const rising = [];
+    let armed = false;
+    audible.forEach((sample, i) => {
+        const [low, high] = spans[Math.floor(i / FRAME)];
+        if (sample < low + 0.2 * (high - low)) {
+            armed = true;
+        } else if (armed && sample > high - 0.2 * (high - low)) {
+            armed = false;
+            rising.push(i);
+        }
+    });
     const period = (rising.at(-1) - rising[0]) / (rising.length - 1);
     assert.ok(Math.abs(period / (RATE / frequency) - 1) < 0.005, `one cycle every ${period} samples at ${frequency} Hz`);
 }
 
-const NOTE_HZ = { A4: 440, C6: 1046.502 };
+// The saved note: one second of 16-bit mono, its release in its last 5 ms, its last sample within
+// 1/1000 of full scale.
+function expectNote(wav, text, frequency) {
+    assert.deepEqual(wav.subarray(0, 44), wavHeader(RATE), 'the WAV header');
+    assert.equal(wav.length, 44 + 2 * RATE);
+    const samples = Array.from({ length: RATE }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767);
+    expectSound(samples, text, frequency, RATE - Math.round(RATE / 200));
+    assert.ok(Math.abs(samples.at(-1)) <= 1e-3, `the last sample is ${samples.at(-1)}`);
+}
+
+// The amplitude of `samples` at `frequency`, windowed (4-term Blackman-Harris): a tone's
+// amplitude wherever it falls between the bins of a transform.
+function amplitudeAt(samples, frequency) {
+    let [re, im, sum] = [0, 0, 0];
+    samples.forEach((sample, n) => {
+        const w = blackmanHarris(n, samples.length);
+        re += sample * w * Math.cos((2 * Math.PI * frequency * n) / RATE);
+        im -= sample * w * Math.sin((2 * Math.PI * frequency * n) / RATE);
+        sum += w;
+    });
+    return (2 * Math.hypot(re, im)) / sum;
+}
+
+function blackmanHarris(n, size) {
+    const x = (2 * Math.PI * n) / (size - 1);
+    return 0.35875 - 0.48829 * Math.cos(x) + 0.14128 * Math.cos(2 * x) - 0.01168 * Math.cos(3 * x);
+}
+
+// The windowed spectrum's magnitudes, bin by bin (a radix-2 transform; the size a power of 2).
+function spectrum(samples) {
+    const size = samples.length;
+    const re = samples.map((sample, n) => sample * blackmanHarris(n, size));
+    const im = new Array(size).fill(0);
+    for (let i = 1, j = 0; i < size; ++i) {
+        let bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            [re[i], re[j], im[i], im[j]] = [re[j], re[i], im[j], im[i]];
+    }
+    for (let length = 2; length <= size; length <<= 1) {
+        const angle = (-2 * Math.PI) / length;
+        for (let start = 0; start < size; start += length) {
+            for (let k = 0; k < length / 2; ++k) {
+                const [c, s] = [Math.cos(angle * k), Math.sin(angle * k)];
+                const [a, b] = [start + k, start + k + length / 2];
+                const [tr, ti] = [re[b] * c - im[b] * s, re[b] * s + im[b] * c];
+                [re[b], im[b]] = [re[a] - tr, im[a] - ti];
+                [re[a], im[a]] = [re[a] + tr, im[a] + ti];
+            }
+        }
+    }
+    return re.slice(0, size / 2).map((r, k) => Math.hypot(r, im[k]));
+}
+
+// The ideal stepped wave's partials, from the wave sampled finely (256 points a step) and
+// transformed: partial k's amplitude relative to the fundamental.
+function idealPartials(values, count) {
+    const fine = values.flatMap((value) => Array(256).fill(value));
+    const partial = (k) => Math.hypot(...[Math.cos, Math.sin].map((f) =>
+        fine.reduce((sum, value, n) => sum + value * f((2 * Math.PI * k * n) / fine.length), 0)));
+    return Array.from({ length: count }, (_, k) => partial(k + 1) / partial(1));
+}
+
+// The note of `values` (a full-volume table) at `frequency`, over its steady part: every partial
+// below 20 kHz within 1 dB of the ideal stepped wave's, against the fundamental; everything else
+// below 20 kHz at least 60 dB under the fundamental.
+function expectBandLimited(samples, values, frequency) {
+    const steady = samples.slice(RATE / 10, RATE / 10 + 16384);
+    const count = Math.floor(20000 / frequency);
+    const ideal = idealPartials(values, count);
+    const fundamental = amplitudeAt(steady, frequency);
+    const dB = (ratio) => 20 * Math.log10(ratio);
+    ideal.forEach((relative, i) => {
+        if (relative < 1e-4)
+            return;
+        const measured = amplitudeAt(steady, (i + 1) * frequency) / fundamental;
+        assert.ok(Math.abs(dB(measured / relative)) <= 1, `partial ${i + 1}: ${dB(measured).toFixed(1)} dB, the ideal ${dB(relative).toFixed(1)} dB`);
+    });
+    const bins = spectrum(steady);
+    const binHz = RATE / steady.length;
+    const scale = bins[Math.round(frequency / binHz)];
+    bins.forEach((magnitude, k) => {
+        const hz = k * binHz;
+        const nearest = Math.round(hz / frequency) * frequency;
+        if (hz < 20000 && Math.abs(hz - nearest) > 6 * binHz)
+            assert.ok(dB(magnitude / scale) <= -60, `${hz.toFixed(0)} Hz at ${dB(magnitude / scale).toFixed(1)} dB from the fundamental`);
+    });
+}
+
+const NOTE_HZ = { A4: 440, C6: 1046.502, C7: 2093.005 };
+
+// Plays the instrument of test file `name` on the page's own audio graph, rendered offline for
+// `seconds`: each of `events` ([seconds, action]) happens with the rendering stopped at that
+// time, the first before it starts. Returns the samples, and the sample at which each later
+// event happened.
+async function renderPlaying(name, seconds, [[, first], ...later]) {
+    await load(`${origin}/`);  // a page that has made no audio yet
+    await page.evaluate((total) => window.useOfflineAudio(total), seconds);
+    await choose(files[name]);
+    await finished();
+    await first();
+    await page.waitForFunction(() => window.voices.length > 0);
+    await page.evaluate((times) => {
+        const context = window.audioContexts.at(-1);
+        window.stopped = [];
+        for (const time of times)
+            context.suspend(time).then(() => window.stopped.push(Math.round(context.currentTime * 44100)));
+        window.rendering = context.startRendering().then((buffer) => Array.from(buffer.getChannelData(0)));
+    }, later.map(([time]) => time));
+    for (const [i, [, action]] of later.entries()) {
+        await page.waitForFunction((n) => window.stopped.length === n, i + 1);
+        await action();
+        await page.evaluate(() => OfflineAudioContext.prototype.resume.call(window.audioContexts.at(-1)));
+    }
+    return page.evaluate(async () => ({ samples: await window.rendering, at: window.stopped }));
+}
+
+const pressedKeys = () => page.$$eval('#keyboard [aria-pressed="true"]', (keys) => keys.map((key) => key.dataset.note));
+
+// The rows that play the instrument by its keys: in Chromium, measured from what the page sends
+// to its audio output; elsewhere, the keys play with no error.
+function keyRows(engine) {
+    if (engine !== 'chromium') {
+        test('the computer\'s keys play the shown instrument with no error', async () => {
+            await load(`${origin}/`);
+            await choose(files['held.bin']);
+            await finished();
+            await page.keyDown('KeyZ');
+            await page.waitForFunction(() => document.querySelector('[data-note="C4"]').getAttribute('aria-pressed') === 'true');
+            await page.keyUp('KeyZ');
+            await page.waitForFunction(() => !document.querySelector('#keyboard [aria-pressed="true"]'));
+            assert.equal(await page.$eval('#player-status', (e) => e.textContent), '');
+            assert.deepEqual(await page.evaluate(() => window.pageErrors), []);
+        });
+        return;
+    }
+    const held = () => nativeOutput(files['held.bin']);
+    test('KeyZ held at octave 4 sounds C4 as the model plays it, looping its envelope; a repeat restarts nothing; let go, it fades out within 10 ms', async () => {
+        const { samples, at } = await renderPlaying('held.bin', 2.5, [
+            [0, () => page.keyDown('KeyZ')],
+            [0.3, () => page.keyDown('KeyZ')],  // the system's repeat
+            [2, () => page.keyUp('KeyZ')],
+        ]);
+        expectSound(samples, held(), 261.626, at[1]);
+    });
+
+    test('KeyQ sounds C5; KeyX, pressed while it sounds, takes its place from the first volume entry; letting go of KeyQ then changes nothing', async () => {
+        const { samples, at } = await renderPlaying('held.bin', 2, [
+            [0, () => page.keyDown('KeyQ')],
+            [0.5, async () => {
+                assert.deepEqual(await pressedKeys(), ['C5']);
+                await page.keyDown('KeyX');
+                assert.deepEqual(await pressedKeys(), ['D4']);
+            }],
+            [1, () => page.keyUp('KeyQ')],
+            [1.5, () => page.keyUp('KeyX')],
+        ]);
+        expectSound(samples.slice(0, at[0]), held(), 523.251, at[0]);
+        expectSound(samples.slice(at[0]), held(), 293.665, at[2] - at[0], 1);
+    });
+
+    test('the on-screen A4 key, held by the pointer, sounds 440 Hz and shows as pressed', async () => {
+        const { samples, at } = await renderPlaying('held.bin', 1, [
+            [0, () => page.pointerDown('#keyboard [data-note="A4"]')],
+            [0.5, async () => {
+                assert.deepEqual(await pressedKeys(), ['A4']);
+                await page.pointerUp();
+            }],
+        ]);
+        assert.deepEqual(await pressedKeys(), []);
+        expectSound(samples, held(), 440, at[0]);
+    });
+
+    test('a MIDI note-on 69, on any channel, sounds 440 Hz until its note-off; another note\'s note-off changes nothing', async () => {
+        const midi = (bytes) => page.evaluate((data) => window.midiInput.onmidimessage({ data: new Uint8Array(data) }), bytes);
+        const { samples, at } = await renderPlaying('held.bin', 1.5, [
+            [0, async () => {
+                await page.evaluate(() => {
+                    window.midiInput = { name: 'Test keyboard', onmidimessage: null };
+                    navigator.requestMIDIAccess = async () => ({ inputs: new Map([['1', window.midiInput]]), onstatechange: null });
+                });
+                await page.click('#midi');
+                await page.waitForFunction(() => document.querySelector('#player-status').textContent === 'MIDI: playing from Test keyboard.');
+                await midi([0x92, 69, 100]);
+            }],
+            [0.4, () => midi([0x80, 60, 0])],
+            [0.8, () => midi([0x92, 69, 0])],
+        ]);
+        expectSound(samples, held(), 440, at[1]);
+    });
+
+    test('a square at C7, held and saved, is band-limited: its partials as the ideal stepped wave\'s, nothing else within 60 dB', async () => {
+        const { samples, at } = await renderPlaying('square.bin', 1, [
+            [0, async () => {
+                await page.$eval('#octave', (select) => {
+                    select.value = '7';
+                    select.dispatchEvent(new Event('change'));
+                });
+                await page.keyDown('KeyZ');
+            }],
+            [0.8, () => page.keyUp('KeyZ')],
+        ]);
+        expectSound(samples, nativeOutput(files['square.bin']), NOTE_HZ.C7, at[0]);
+        expectBandLimited(samples, SQUARE, NOTE_HZ.C7);
+        await page.$eval('#note', (select) => (select.value = 'C7'));
+        const wav = await saved('#save-wav', 'square.wav');
+        expectNote(wav, nativeOutput(files['square.bin']), NOTE_HZ.C7);
+        expectBandLimited(Array.from({ length: RATE }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767), SQUARE, NOTE_HZ.C7);
+    });
+}
 
 const CASES = [
     { name: 'the sample', file: 'sample', status: /^demo\.bin: the instrument block starts at byte 4098\. It holds no other instrument\.$/, note: 'A4' },
@@ -660,6 +938,8 @@ function servedRows(engine) {
             assert.deepEqual(consoleErrors?.splice(logged).filter((line) => !/\b404\b/.test(line)) ?? [], []);
         });
     }
+
+    keyRows(engine);
 
     // Firefox keeps its context suspended where the machine has no sound device, as here.
     test('Play sounds the shown instrument: its audio context runs', async () => {

@@ -21,9 +21,13 @@ fi
 site=build-web/site
 echo "== the page ($site)"
 rm -rf "$site" && mkdir -p "$site/shim"
-cp web/index.html web/style.css web/icon.svg web/main.js web/draw.js web/sound.js web/wav.js web/offline.js \
-   build-wasm/keldo-list.wasm "$site"/
-web/node_modules/.bin/esbuild web/worker.js --bundle --format=iife --log-level=warning --outfile="$site/worker.js"
+cp web/index.html web/style.css web/icon.svg web/offline.js build-wasm/keldo-list.wasm "$site"/
+cp web/main.js web/ui.js web/run.js web/list.js web/shown.js web/save.js web/player.js web/keyboard.js \
+   web/draw.js web/sound.js web/wav.js "$site"/
+# The worker and the audio worklet each start from one script, made from its imports.
+for script in worker voice-worklet; do
+    web/node_modules/.bin/esbuild "web/$script.js" --bundle --format=iife --log-level=warning --outfile="$site/$script.js"
+done
 cp "$shim"/LICENSE-* "$site/shim/"
 # The files the service worker keeps for use offline.
 (cd "$site" && find . -type f ! -name files.json | sed 's|^\./||' | sort |

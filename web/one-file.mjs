@@ -1,6 +1,6 @@
 // Makes keldo.html, the page in one file, from the built site: the styles, the icon and the
-// page's module inline; the worker's script and keldo-list.wasm in base64 data blocks, which the
-// module reads instead of fetching them. It opens from the disk as well as from any host, needs
+// page's module inline; the worker's and the audio worklet's scripts and keldo-list.wasm in
+// base64 data blocks, which the module reads instead of fetching them. It opens from the disk as well as from any host, needs
 // no service worker, and its Content-Security-Policy admits only what the file itself holds.
 //   node web/one-file.mjs SITE_FOLDER OUTPUT_FILE
 import { createHash } from 'node:crypto';
@@ -13,12 +13,12 @@ const [site, output] = process.argv.slice(2);
 const read = (name) => fs.readFileSync(path.join(site, name));
 const hash = (text) => `'sha256-${createHash('sha256').update(text).digest('base64')}'`;
 
-// The page's module with draw.js, sound.js and wav.js inside it.
+// The page's module with the modules it imports inside it.
 const script = esbuild.buildSync({ entryPoints: [path.join(site, 'main.js')], bundle: true, format: 'esm', write: false })
     .outputFiles[0].text;
 const style = read('style.css').toString();
 const block = (name, type) => `<script type="application/octet-stream" id="${name}" data-type="${type}">${read(name).toString('base64')}</script>`;
-const policy = `default-src 'none'; script-src ${hash(script)} 'wasm-unsafe-eval'; worker-src blob:; style-src ${hash(style)}; ` +
+const policy = `default-src 'none'; script-src ${hash(script)} blob: 'wasm-unsafe-eval'; worker-src blob:; style-src ${hash(style)}; ` +
                "img-src data:; base-uri 'none'; form-action 'none'";
 const licence = read('shim/LICENSE-MIT').toString().replaceAll('--', '- -');
 
@@ -35,5 +35,6 @@ swap('<link rel="icon" href="icon.svg">', `<link rel="icon" href="data:image/svg
 swap('<link rel="stylesheet" href="style.css">', `<style>${style}</style>`);
 swap('<script type="module" src="main.js"></script>',
      `<!-- The worker's script holds @bjorn3/browser_wasi_shim, under this licence:\n${licence}-->\n` +
-     `${block('worker.js', 'text/javascript')}\n${block('keldo-list.wasm', 'application/wasm')}\n<script type="module">${script}</script>`);
+     `${block('worker.js', 'text/javascript')}\n${block('voice-worklet.js', 'text/javascript')}\n` +
+     `${block('keldo-list.wasm', 'application/wasm')}\n<script type="module">${script}</script>`);
 fs.writeFileSync(output, page);
