@@ -22,6 +22,7 @@ import { pathToFileURL } from 'node:url';
 const require = createRequire(new URL('../web/package.json', import.meta.url));
 const puppeteer = require('puppeteer-core');
 const { Builder, By, Key } = require('selenium-webdriver');
+const axe = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 const [site, oneFile, keldo] = process.argv.slice(2, 5).map((arg) => path.resolve(arg));
 const keldoList = path.join(path.dirname(keldo), 'keldo-list');
 const engines = process.argv.length > 5 ? process.argv.slice(5) : ['chromium', 'firefox', 'webkit'];
@@ -139,6 +140,9 @@ before(() => {
     // 50% square (16 high entries, 16 low) at full volume.
     makeFile('held.bin', instrument([[0, triangle], [36, [15, 10, 5, 12, 8]], [68, [5, 2]]]));
     makeFile('square.bin', instrument([[0, SQUARE]]));
+    // Five instruments, the third and the fifth the same as the first and the second.
+    const [a, b, c] = [instrument([[0, triangle]]), instrument([[0, SQUARE], [36, [15, 7]], [68, [2, 0]]]), instrument([[74, [0x81]], [106, [1]]])];
+    makeFile('repeats.bin', Buffer.concat([a, b, Buffer.alloc(100), a, c, b]));
     // Each picture's extremes: the wave at 0 and 255, a volume of 255, pitches of -127 and 127.
     makeFile('extremes.bin', instrument([[0, [0, 255, 128, 255, 0]], [36, [255, 0, 128]], [68, [3, 1]], [74, [0xff, 0x7f, 0x80, 0xff]], [106, [4, 3]]]));
     // A tag across the edge between the worker's first two 32 MiB slices: the dump reads back
@@ -225,6 +229,7 @@ function puppeteerPage(page) {
     return {
         goto: (url) => page.goto(url),
         evaluate: (fn, ...args) => page.evaluate(fn, ...args),
+        script: (source) => page.evaluate(source),
         $eval: (selector, fn, ...args) => page.$eval(selector, fn, ...args),
         $$eval: (selector, fn, ...args) => page.$$eval(selector, fn, ...args),
         waitForFunction: (fn, ...args) => page.waitForFunction(fn, { timeout: RUN_LIMIT_MS, polling: 100 }, ...args),
@@ -253,6 +258,7 @@ function webDriverPage(driver) {
     return {
         goto: (url) => driver.get(url),
         evaluate,
+        script: (source) => run(`return ${source};`),
         $eval: (selector, fn, ...args) =>
             run(`return (${fn}).apply(null, [document.querySelector(arguments[0]), ...[...arguments].slice(1)]);`, selector, ...args),
         $$eval: (selector, fn, ...args) =>
@@ -523,7 +529,21 @@ async function expectEveryEntry(name, pxs) {
         await page.press(key);
         assert.equal(await shown(), outputs[k], `${key} shows entry ${k}`);
     }
-    assert.deepEqual(await saved('#save-all', name.replace('.bin', '.mml')), listOutput(files[name]));
+    assert.deepEqual(await saved('#save-all', name.replace('.bin', '-all.mml')), listOutput(files[name]));
+    // Each entry's offset in hexadecimal too, and its wave table, looping, in the zip of waves.
+    const hex = (px) => px.toString(16).toUpperCase().padStart(8, '0');
+    assert.deepEqual(await page.$$eval('#instruments > *', (items) => items.map((item) => item.textContent)),
+                     pxs.map((px, k) => `${k}: 0x${hex(px)} (${px})`));
+    const zip = path.join(temp, 'waves.zip');
+    fs.writeFileSync(zip, await saved('#save-all-waves', name.replace('.bin', '-waves.zip')));
+    try {
+        execFileSync('unzip', ['-tq', zip]);
+        const names = outputs.map((_, k) => name.replace('.bin', `-${k}-wave.wav`));
+        assert.deepEqual(execFileSync('unzip', ['-Z1', zip]).toString().trim().split('\n'), names);
+        names.forEach((entry, k) => assert.deepEqual(execFileSync('unzip', ['-p', zip, entry]), cycleWav(definitions(outputs[k]).WT0.values), entry));
+    } finally {
+        fs.rmSync(zip);
+    }
 }
 
 // The chips' table widths: a table's range is the smallest that holds its largest value.
@@ -542,6 +562,21 @@ function loudness({ values, loop }, j) {
 
 const RATE = 44100;
 const FRAME = RATE / 60;
+
+// The wave table `values` as the single-cycle WAV a sampler loops: 16-bit mono PCM at 32 x 440
+// samples a second, each entry centred on the middle of its table's range, and a sampler chunk
+// that says it sounds A4 (MIDI note 69) and loops forward over samples 0 to 31.
+function cycleWav(values) {
+    const range = rangeOf(values);
+    const data = Buffer.alloc(2 * values.length);
+    values.forEach((value, i) => data.writeInt16LE(Math.round(((value - range / 2) / (range / 2)) * 32767), 2 * i));
+    const words = (...numbers) => Buffer.from(new Uint32Array(numbers).buffer);
+    const format = Buffer.concat([Buffer.from([1, 0, 1, 0]), words(14080, 2 * 14080), Buffer.from([2, 0, 16, 0])]);
+    const sampler = words(0, 0, Math.round(1e9 / 14080), 69, 0, 0, 0, 1, 0, /* the loop: */ 0, 0, 0, 31, 0, 0);
+    const chunk = (id, body) => Buffer.concat([Buffer.from(id), words(body.length), body]);
+    const body = Buffer.concat([Buffer.from('WAVE'), chunk('fmt ', format), chunk('data', data), chunk('smpl', sampler)]);
+    return Buffer.concat([Buffer.from('RIFF'), words(body.length), body]);
+}
 
 function wavHeader(samples) {
     const header = Buffer.alloc(44);
@@ -713,7 +748,7 @@ function expectBandLimited(samples, values, frequency) {
     });
 }
 
-const NOTE_HZ = { A4: 440, C6: 1046.502, C7: 2093.005 };
+const NOTE_HZ = { A4: 440, 'C#6': 1108.731, C7: 2093.005 };
 
 // Plays the instrument of test file `name` on the page's own audio graph, rendered offline for
 // `seconds`: each of `events` ([seconds, action]) happens with the rendering stopped at that
@@ -739,6 +774,14 @@ async function renderPlaying(name, seconds, [[, first], ...later]) {
         await page.evaluate(() => OfflineAudioContext.prototype.resume.call(window.audioContexts.at(-1)));
     }
     return page.evaluate(async () => ({ samples: await window.rendering, at: window.stopped }));
+}
+
+// axe-core's findings on the page as it stands: none may be left.
+async function expectAccessible(state) {
+    await page.script(`(() => { if (!window.axe) { ${axe}\n } return true; })()`);
+    const violations = await page.script(`axe.run(document).then(({ violations }) => violations.map(
+        (v) => v.id + ': ' + v.nodes.map((node) => node.target.join(' ')).join(', ')))`);
+    assert.deepEqual(violations, [], state);
 }
 
 const pressedKeys = () => page.$$eval('#keyboard [aria-pressed="true"]', (keys) => keys.map((key) => key.dataset.note));
@@ -829,7 +872,7 @@ function keyRows(engine) {
         expectSound(samples, nativeOutput(files['square.bin']), NOTE_HZ.C7, at[0]);
         expectBandLimited(samples, SQUARE, NOTE_HZ.C7);
         await page.$eval('#note', (select) => (select.value = 'C7'));
-        const wav = await saved('#save-wav', 'square.wav');
+        const wav = await saved('#save-wav', 'square-0-C7.wav');
         expectNote(wav, nativeOutput(files['square.bin']), NOTE_HZ.C7);
         expectBandLimited(Array.from({ length: RATE }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767), SQUARE, NOTE_HZ.C7);
     });
@@ -840,12 +883,14 @@ const CASES = [
     { name: 'a file without the tag', file: 'no-tag.bin', status: /holds no SNDF tag/ },
     { name: 'an empty file', file: 'empty.bin', status: /is empty/ },
     { name: 'a block that runs past the end of the file, dropped on the page', file: 'cut-short.bin', status: /starts at byte 14/, drop: true, note: 'A4' },
-    { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4' },
-    { name: 'a 5-bit wave at C6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C6' },
+    { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4', cycle: true },
+    { name: 'a 5-bit wave at C#6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C#6', cycle: true },
     { name: 'a wave table of one value', file: 'flat.bin', status: /starts at byte 4\./, note: 'A4' },
-    { name: 'an instrument at the top and bottom of every picture', file: 'extremes.bin', status: /starts at byte 4\./ },
+    { name: 'an instrument at the top and bottom of every picture', file: 'extremes.bin', status: /starts at byte 4\./, cycle: true },
+    { name: 'five instruments, two of them the same as an earlier one', file: 'repeats.bin',
+      status: /^repeats\.bin: the instrument block starts at byte 4\. It holds 5 instruments, 3 different\.$/, same: [null, null, '0', null, '1'] },
     { name: 'a tag across the edge of two 32 MiB slices', file: 'slice-edge.bin', status: /starts at byte 33554434\./ },
-    { name: 'a 5 GiB sparse file with five tags, the last past 4 GiB', file: 'several.bin', status: /starts at byte 14\. It holds 5 instruments\.$/,
+    { name: 'a 5 GiB sparse file with five tags, the last past 4 GiB', file: 'several.bin', status: /starts at byte 14\. It holds 5 instruments, 5 different\.$/,
       pxs: [14, 4097, 4204, 70004, 2 ** 32 + 4097], skip: { webkit: { disk: 'WebKit lets a page opened from the disk read at most 1 GiB' } } },
 ];
 
@@ -862,7 +907,22 @@ function tableRows(engine, where) {
             await expectPicturesOf(text);
             if (c.note) {
                 await page.$eval('#note', (select, note) => (select.value = note), c.note);
-                expectNote(await saved('#save-wav', path.basename(files[c.file]).replace(/\.bin$/, '.wav')), text, NOTE_HZ[c.note]);
+                const note = c.note.replace('#', 's');
+                expectNote(await saved('#save-wav', path.basename(files[c.file]).replace(/\.bin$/, `-0-${note}.wav`)), text, NOTE_HZ[c.note]);
+            }
+            if (c.cycle) {
+                const cycle = await saved('#save-cycle', path.basename(files[c.file]).replace(/\.bin$/, '-0-wave.wav'));
+                assert.deepEqual(cycle, cycleWav(definitions(text).WT0.values));
+                const file = path.join(temp, 'cycle.wav');
+                fs.writeFileSync(file, cycle);
+                const info = execFileSync('sox', ['--i', file]).toString();
+                fs.rmSync(file);
+                assert.match(info, /Sample Rate\s*: 14080\n/);
+                assert.match(info, /Duration\s*: [\d:.]+ = 32 samples/);
+            }
+            if (c.same) {
+                const texts = await page.$$eval('#instruments > *', (items) => items.map((item) => item.textContent));
+                assert.deepEqual(texts.map((t) => t.match(/same as (\d+)$/)?.[1] ?? null), c.same);
             }
             if (c.pxs) {
                 console.log(`# ${engine}, ${where}: ${c.name}: listed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
@@ -879,9 +939,21 @@ function servedRows(engine) {
         await choose(files.sample);
         const { text } = await finished();
         await page.click('#copy');
-        await page.waitForFunction(() => document.querySelector('#status').textContent === 'Copied the output.');
+        await page.waitForFunction(() => document.querySelector('#message').textContent === 'Copied the output.');
+        assert.match(await page.$eval('#status', (e) => e.textContent), /^demo\.bin: the instrument block starts/, 'the summary stays');
         assert.equal(await page.evaluate(() => window.copied), text);
-        assert.deepEqual(await saved('#save', 'demo.mml'), execFileSync(keldo, [files.sample]));
+        assert.deepEqual(await saved('#save', 'demo-0.mml'), execFileSync(keldo, [files.sample]));
+        // The wave's values as wave editors take them pasted, as the table holds them.
+        const wave = definitions(text).WT0.values;
+        for (const [format, written] of [['decimal', wave.join(' ')], ['hex', wave.map((v) => v.toString(16).toUpperCase().padStart(2, '0')).join(' ')]]) {
+            await page.$eval('#wave-format', (select, value) => {
+                select.value = value;
+                window.copied = null;
+            }, format);
+            await page.click('#copy-wave');
+            await page.waitForFunction(() => window.copied !== null);
+            assert.equal(await page.evaluate(() => window.copied), written);
+        }
     });
 
     test('a file dense in tags: 4096 listed, the page says there are more, and Save all saves those', async () => {
@@ -889,7 +961,7 @@ function servedRows(engine) {
         assert.match((await finished()).status, /more than 4096 instruments: the first 4096 are listed\.$/);
         const pxs = (await listed()).map(Number);
         assert.deepEqual(pxs, Array.from({ length: 4096 }, (_, k) => 4 * k + 4));
-        assert.deepEqual(await saved('#save-all', 'dense.mml'), listOutput(files['dense.bin'], 4096));
+        assert.deepEqual(await saved('#save-all', 'dense-all.mml'), listOutput(files['dense.bin'], 4096));
     });
 
     // Once the file's time has changed, Chromium and WebKit refuse to read on, each with an error
@@ -940,6 +1012,18 @@ function servedRows(engine) {
     }
 
     keyRows(engine);
+
+    test('no accessibility violation that axe-core finds: before a file is chosen, while one is read, with an instrument shown', async () => {
+        await load(`${origin}/`);
+        await expectAccessible('before a file is chosen');
+        await choose(files['several.bin']);
+        await page.waitForFunction(() => !document.querySelector('#progress').hidden);
+        await expectAccessible('while a file is read');
+        await page.click('#cancel');
+        await choose(files.sample);
+        await finished();
+        await expectAccessible('with an instrument shown');
+    });
 
     // Firefox keeps its context suspended where the machine has no sound device, as here.
     test('Play sounds the shown instrument: its audio context runs', async () => {

@@ -9,14 +9,15 @@ import { ui } from './ui.js';
 export const LIST_LIMIT = 4096;
 
 // The entries listed, each keldo's output for its tag; the first entry of the run, which may be
-// keldo's text for a file without an instrument; whether the file holds more than the list.
-export const list = { entries: [], shown: -1, first: null, more: false };
+// keldo's text for a file without an instrument; whether the file holds more than the list; and
+// each different instrument, by its three definitions, with the first entry that holds it.
+export const list = { entries: [], shown: -1, first: null, more: false, different: new Map() };
 
 export function clearList() {
-    Object.assign(list, { entries: [], shown: -1, first: null, more: false });
+    Object.assign(list, { entries: [], shown: -1, first: null, more: false, different: new Map() });
     ui.instruments.replaceChildren();
     ui.instruments.removeAttribute('aria-activedescendant');
-    ui.saveAll.disabled = true;
+    ui.saveAll.disabled = ui.saveAllWaves.disabled = true;
 }
 
 // Shows listed entry `index`.
@@ -47,13 +48,18 @@ export function addEntry(output) {
     if (!parseInstrument(text))
         return;
     const index = list.entries.push(output) - 1;
+    const definitions = text.slice(text.indexOf('\n@WT0 = {'));
+    const first = list.different.get(definitions) ?? index;
+    list.different.set(definitions, first);
     const item = ui.instruments.appendChild(document.createElement('li'));
     item.id = `instrument-${index}`;
     item.setAttribute('role', 'option');
     item.setAttribute('aria-selected', 'false');
     item.dataset.px = text.match(/^; px = (\d+)$/m)[1];
-    item.textContent = `${index}: byte ${item.dataset.px}`;
-    ui.saveAll.disabled = false;
+    // The offset as a hex editor shows it too, in at least eight digits.
+    const hex = BigInt(item.dataset.px).toString(16).toUpperCase().padStart(8, '0');
+    item.textContent = `${index}: 0x${hex} (${item.dataset.px})` + (first < index ? `, same as ${first}` : '');
+    ui.saveAll.disabled = ui.saveAllWaves.disabled = false;
     if (index === 0)
         choose(0);
 }

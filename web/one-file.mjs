@@ -20,7 +20,7 @@ const style = read('style.css').toString();
 const block = (name, type) => `<script type="application/octet-stream" id="${name}" data-type="${type}">${read(name).toString('base64')}</script>`;
 const policy = `default-src 'none'; script-src ${hash(script)} blob: 'wasm-unsafe-eval'; worker-src blob:; style-src ${hash(style)}; ` +
                "img-src data:; base-uri 'none'; form-action 'none'";
-const licence = read('shim/LICENSE-MIT').toString().replaceAll('--', '- -');
+const licence = (name) => read(`licences/${name}`).toString().replaceAll('--', '- -');
 
 let page = read('index.html').toString();
 const swap = (from, to) => {
@@ -34,7 +34,8 @@ swap(/<!-- Everything comes from[^]*?form-action 'none'">/,
 swap('<link rel="icon" href="icon.svg">', `<link rel="icon" href="data:image/svg+xml;base64,${read('icon.svg').toString('base64')}">`);
 swap('<link rel="stylesheet" href="style.css">', `<style>${style}</style>`);
 swap('<script type="module" src="main.js"></script>',
-     `<!-- The worker's script holds @bjorn3/browser_wasi_shim, under this licence:\n${licence}-->\n` +
+     `<!-- The worker's script holds @bjorn3/browser_wasi_shim, under this licence:\n${licence('browser_wasi_shim-LICENSE-MIT')}-->\n` +
+     `<!-- The page's module holds fflate, under this licence:\n${licence('fflate-LICENSE')}-->\n` +
      `${block('worker.js', 'text/javascript')}\n${block('voice-worklet.js', 'text/javascript')}\n` +
      `${block('keldo-list.wasm', 'application/wasm')}\n<script type="module">${script}</script>`);
 fs.writeFileSync(output, page);

@@ -48,7 +48,7 @@ function counted({ status, readError }) {
         return `It holds more than ${LIST_LIMIT} instruments: the first ${LIST_LIMIT} are listed.`;
     if (status !== 0)
         return `The rest of it could not be read (${readError ?? 'a read failed'}): the ${listed} found before are listed.`;
-    return listed === 1 ? 'It holds no other instrument.' : `It holds ${listed} instruments.`;
+    return listed === 1 ? 'It holds no other instrument.' : `It holds ${listed} instruments, ${list.different.size} different.`;
 }
 
 function finish(file, result) {

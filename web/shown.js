@@ -21,7 +21,8 @@ export function show(output, succeeded) {
     const text = new TextDecoder('shift_jis').decode(output);
     stopNotes();
     ui.mml.textContent = text;
-    ui.copy.disabled = ui.save.disabled = ui.play.disabled = ui.saveWav.disabled = !succeeded;
+    for (const button of [ui.copy, ui.save, ui.play, ui.saveWav, ui.saveCycle, ui.copyWave])
+        button.disabled = !succeeded;
     showPictures(text);
     return text;
 }

@@ -43,13 +43,18 @@ export function soundOf(text) {
     return instrument && { wave: instrument.wave.values, volume: { values: instrument.volume.values, loop: instrument.volume.loop } };
 }
 
+// The wave table's entries centred on the middle of its range, from -1 to 1 at full range.
+export function centredWave(wave) {
+    const middle = rangeOf(wave) / 2;
+    return wave.map((value) => (value - middle) / middle);
+}
+
 // One cycle of the band-limited stepped wave of `wave` at `frequency`, from -1 to 1 for a
 // full-range wave: the ideal stepped wave's partials below half the sample rate. Its partial k
 // is the wave's discrete Fourier coefficient k times that of one step, (1 - e^-iθ) / (2πik)
 // with θ = 2πk/32; every 32nd is zero.
 function bandLimitedCycle(wave, frequency, sampleRate) {
-    const middle = rangeOf(wave) / 2;
-    const centred = wave.map((value) => (value - middle) / middle);
+    const centred = centredWave(wave);
     const n = centred.length;
     const cycle = new Float64Array(CYCLE_SIZE).fill(centred.reduce((sum, v) => sum + v, 0) / n);
     const partials = Math.min(Math.ceil(sampleRate / 2 / frequency) - 1, CYCLE_SIZE / 2 - 1);
