@@ -219,7 +219,7 @@ TEST(List, FailedWriteEndsTheRun)
 }
 
 // Names are bytes: every one gives a line that a JSON parser reads, and gives back the name,
-// from its text or, where it is not UTF-8, from its bytes.
+// from its text or, where it is not UTF-8, from its bytes; json.tool reads the lines too.
 TEST(List, EveryNameIsValidJson)
 {
     if (testing_windows_build())
@@ -249,7 +249,8 @@ TEST(List, EveryNameIsValidJson)
                                 "for line in open(sys.argv[1], encoding=\"utf-8\"):\n"
                                 "    name = json.loads(line)[\"file\"]\n"
                                 "    sys.stdout.buffer.write(name[\"text\"].encode() if \"text\" in name else base64.b64decode(name[\"bytes\"]))\n"
-                                "    sys.stdout.buffer.write(bytes(1))' " + json + " > " + decoded;
+                                "    sys.stdout.buffer.write(bytes(1))' " + json + " > " + decoded +
+                                " && python3 -m json.tool --json-lines " + json + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string expected;
     for (std::size_t i = 1; i < args.size(); ++i)
