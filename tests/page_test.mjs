@@ -1,9 +1,11 @@
 // The page in Chromium, Firefox ESR and WebKitGTK, served and (for the table's rows) as the one
 // file keldo.html opened from the disk, with files chosen through #file as a user chooses them:
 // the text must be the native tool's output, each picture must have one entry per value and its
-// loop mark where the text puts "|", a saved note must sound as the page says, and no request may
-// leave the page's origin. Also: every instrument of a file, a file that changes while it is
-// read, copy and save, a worker that fails, and progress, cancel and a new run after a reload
+// loop mark where the text puts "|", a saved note must sound as the page says, a saved wave must
+// be the cycle a sampler loops, and no request may leave the page's origin. Also: every
+// instrument of a file, a file that changes while it is read, copy and save, the zip of waves, a
+// worker that fails, notes held on the keys (in Chromium, the page's own audio graph rendered
+// offline and measured), axe-core's findings, and progress, cancel and a new run after a reload
 // with the server gone. Chromium and Firefox are driven by puppeteer-core (CDP, WebDriver BiDi),
 // WebKitGTK by selenium-webdriver through WebKitWebDriver, whose MiniBrowser needs a display:
 //   xvfb-run -a node tests/page_test.mjs SITE_FOLDER ONE_FILE NATIVE_KELDO [ENGINE...]
