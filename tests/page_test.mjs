@@ -268,7 +268,7 @@ function webDriverPage(driver) {
         async waitForFunction(fn, ...args) {
             for (const until = Date.now() + RUN_LIMIT_MS; !(await evaluate(fn, ...args));) {
                 if (Date.now() > until)
-                    throw new Error(`waited ${RUN_LIMIT_MS} ms for ${fn}`);
+                    throw new Error(`waited ${RUN_LIMIT_MS} ms for ${fn}; the status line: ${JSON.stringify(await evaluate(() => document.querySelector('#status')?.textContent))}`);
                 await new Promise((resolve) => setTimeout(resolve, 100));
             }
         },
