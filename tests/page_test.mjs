@@ -791,6 +791,26 @@ const pressedKeys = () => page.$$eval('#keyboard [aria-pressed="true"]', (keys) 
 // The rows that play the instrument by its keys: in Chromium, measured from what the page sends
 // to its audio output; elsewhere, the keys play with no error.
 function keyRows(engine) {
+    test('choosing another instrument ends the note sounding; a browser without MIDI, or one that refuses it, says so', async () => {
+        await load(`${origin}/`);
+        await choose(files['repeats.bin']);
+        await finished();
+        await page.keyDown('KeyZ');
+        await page.waitForFunction(() => document.querySelector('[data-note="C4"]').getAttribute('aria-pressed') === 'true');
+        await page.click('#instruments > :nth-child(2)');
+        assert.deepEqual(await pressedKeys(), []);
+        await page.keyUp('KeyZ');
+        const status = () => page.$eval('#player-status', (e) => e.textContent);
+        await page.evaluate(() => (navigator.requestMIDIAccess = undefined));
+        await page.click('#midi');
+        assert.match(await status(), /^This browser has no MIDI: play the keys/);
+        await page.evaluate(() => (navigator.requestMIDIAccess = () => Promise.reject(new DOMException('not allowed', 'SecurityError'))));
+        await page.click('#midi');
+        await page.waitForFunction(() => /refused/.test(document.querySelector('#player-status').textContent));
+        assert.match(await status(), /^The browser refused MIDI \(SecurityError\): play the keys/);
+        assert.deepEqual(await page.evaluate(() => window.pageErrors), []);
+    });
+
     if (engine !== 'chromium') {
         test('the computer\'s keys play the shown instrument with no error', async () => {
             await load(`${origin}/`);
