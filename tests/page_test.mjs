@@ -12,7 +12,7 @@
 // (web/build.sh makes build-web/site and build-web/keldo.html; the engines are chromium, firefox
 // and webkit, all three unless named.)
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import { createRequire } from 'node:module';
@@ -39,7 +39,7 @@ const SQUARE = [...Array(16).fill(15), ...Array(16).fill(0)];  // a 50% square w
 const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json',
-                '.wasm': 'application/wasm', '.svg': 'image/svg+xml' };
+                '.wasm': 'application/wasm', '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
 // The page's worker made to fail, under a folder of the site's own: its script missing, throwing
 // as it starts, or throwing while the module runs (at its first entry). And one that reads as
@@ -145,6 +145,15 @@ before(() => {
     // Five instruments, the third and the fifth the same as the first and the second.
     const [a, b, c] = [instrument([[0, triangle]]), instrument([[0, SQUARE], [36, [15, 7]], [68, [2, 0]]]), instrument([[74, [0x81]], [106, [1]]])];
     makeFile('repeats.bin', Buffer.concat([a, b, Buffer.alloc(100), a, c, b]));
+    // A folder with subfolders: three files with instruments, the deepest first by name but last
+    // by path; an empty file, one without a tag, and gone.bin, removed once chosen (each row makes
+    // it again).
+    for (const [name, bytes] of [['b.bin', Buffer.concat([a, Buffer.alloc(7), b])], ['empty.bin', ''], ['no-tag.bin', 'no tag here'],
+                                 ['sub/c.bin', c], ['sub/deeper/a.bin', Buffer.concat([b, a, c])]]) {
+        fs.mkdirSync(path.dirname(path.join(temp, 'coll', name)), { recursive: true });
+        fs.writeFileSync(path.join(temp, 'coll', name), bytes);
+    }
+    files.gone = path.join(temp, 'coll', 'gone.bin');
     // Each picture's extremes: the wave at 0 and 255, a volume of 255, pitches of -127 and 127.
     makeFile('extremes.bin', instrument([[0, [0, 255, 128, 255, 0]], [36, [255, 0, 128]], [68, [3, 1]], [74, [0xff, 0x7f, 0x80, 0xff]], [106, [4, 3]]]));
     // A tag across the edge between the worker's first two 32 MiB slices: the dump reads back
@@ -194,6 +203,13 @@ function watchThePage() {
             }
         };
     };
+    window.workersStarted = 0;
+    window.Worker = class extends window.Worker {
+        constructor(...args) {
+            super(...args);
+            workersStarted += 1;
+        }
+    };
     window.voices = [];
     if (window.AudioWorkletNode) {
         window.AudioWorkletNode = class extends window.AudioWorkletNode {
@@ -214,8 +230,8 @@ function watchThePage() {
     window.listedAt = [];
     const progress = document.querySelector('#progress');
     new MutationObserver((changes) => changes.forEach(({ addedNodes }) =>
-        addedNodes.forEach((item) => listedAt.push({ px: item.dataset.px, read: progress.value }))))
-        .observe(document.querySelector('#instruments'), { childList: true });
+        addedNodes.forEach((item) => item.matches?.('[role="option"]') && listedAt.push({ px: item.dataset.px, read: progress.value }))))
+        .observe(document.querySelector('#instruments'), { childList: true, subtree: true });
     window.downloads = [];
     HTMLAnchorElement.prototype.click = function () {
         downloads.push({ name: this.download, blob: blobs.get(this.href) });
@@ -248,7 +264,25 @@ function puppeteerPage(page) {
             await page.mouse.down();
         },
         pointerUp: () => page.mouse.up(),
-        upload: async (file) => (await page.$('#file')).uploadFile(file),
+        upload: async (box, paths) => (await page.$(box)).uploadFile(...paths),
+        // Drags `paths`, files or folders, from outside the page and drops them on it.
+        async dropPaths(paths) {
+            const session = await page.createCDPSession();
+            const data = { items: [], files: paths, dragOperationsMask: 1 };
+            for (const type of ['dragEnter', 'dragOver', 'drop'])
+                await session.send('Input.dispatchDragEvent', { type, x: 20, y: 20, data });
+            await session.detach();
+        },
+        beforeLoad: async (fn) => (await page.evaluateOnNewDocument(fn)).identifier,
+        forgetBeforeLoad: (id) => page.removeScriptToEvaluateOnNewDocument(id),
+        async cdp(method) {
+            const session = await page.createCDPSession();
+            try {
+                return await session.send(method);
+            } finally {
+                await session.detach();
+            }
+        },
     };
 }
 
@@ -277,7 +311,7 @@ function webDriverPage(driver) {
         press: (key) => driver.actions().sendKeys(keys[key]).perform(),
         keyDown: (code) => driver.actions().keyDown(code.slice(-1).toLowerCase()).perform(),
         keyUp: (code) => driver.actions().keyUp(code.slice(-1).toLowerCase()).perform(),
-        upload: async (file) => (await driver.findElement(By.css('#file'))).sendKeys(file),
+        upload: async (box, paths) => (await driver.findElement(By.css(box))).sendKeys(paths.join('\n')),
     };
 }
 
@@ -385,7 +419,8 @@ function entryOutput(name, pxs, k) {
 const listOutput = (file, count = LIST_LIMIT) =>
     execFileSync(keldoList, [`--max-count=${count}`, path.basename(file)], { cwd: path.dirname(file), maxBuffer: 2 ** 30 });
 
-const listed = () => page.$$eval('#instruments > *', (items) => items.map((item) => item.dataset.px));
+const OPTIONS = '#instruments [role="option"]';
+const listed = () => page.$$eval(OPTIONS, (items) => items.map((item) => item.dataset.px));
 const shown = () => page.$eval('#mml', (e) => e.textContent);
 
 // The bytes of the file that pressing `button` offers, which must be named `name`.
@@ -405,20 +440,22 @@ async function saved(button, name) {
     return Buffer.from(download.base64, 'base64');
 }
 
-async function choose(file) {
+// Chooses `paths` in the file box, or in the folder box (`box` '#folder').
+async function choose(paths, box = '#file') {
     await page.$eval('#status', (status) => (status.textContent = ''));
-    await page.$eval('#file', (input) => (input.value = ''));  // so that the same file is a new choice
-    await page.upload(file);
+    await page.$eval(box, (input) => (input.value = ''));  // so that the same file is a new choice
+    await page.upload(box, [paths].flat());
 }
 
-// Drops a file made in the page with the bytes of `file`, as a file dragged from elsewhere is.
-async function drop(file) {
+// Drops files made in the page with the bytes of `paths`, as files dragged from elsewhere are.
+async function drop(paths) {
     await page.$eval('#status', (status) => (status.textContent = ''));
-    await page.evaluate((name, bytes) => {
+    await page.evaluate((dropping) => {
         const dropped = new DataTransfer();
-        dropped.items.add(new File([new Uint8Array(bytes)], name));
+        for (const [name, bytes] of dropping)
+            dropped.items.add(new File([new Uint8Array(bytes)], name));
         document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
-    }, path.basename(file), [...fs.readFileSync(file)]);
+    }, [paths].flat().map((file) => [path.basename(file), [...fs.readFileSync(file)]]));
 }
 
 // Waits for the run to end, and checks what a person sees then: no progress bar and no Cancel;
@@ -518,7 +555,7 @@ async function expectEveryEntry(name, pxs) {
     const last = pxs.length - 1;
     for (const k of [...pxs.keys()].reverse()) {
         const started = Date.now();
-        await page.click(`#instruments > :nth-child(${k + 1})`);
+        await page.click(`#instrument-${k}`);
         assert.equal(await shown(), outputs[k], `entry ${k}, clicked`);
         if (k === last)
             console.log(`# entry ${k}, at byte ${pxs[k]}, shown ${Date.now() - started} ms after the click`);
@@ -534,7 +571,7 @@ async function expectEveryEntry(name, pxs) {
     assert.deepEqual(await saved('#save-all', name.replace('.bin', '-all.mml')), listOutput(files[name]));
     // Each entry's offset in hexadecimal too, and its wave table, looping, in the zip of waves.
     const hex = (px) => px.toString(16).toUpperCase().padStart(8, '0');
-    assert.deepEqual(await page.$$eval('#instruments > *', (items) => items.map((item) => item.textContent)),
+    assert.deepEqual(await page.$$eval(OPTIONS, (items) => items.map((item) => item.textContent)),
                      pxs.map((px, k) => `${k}: 0x${hex(px)} (${px})`));
     const zip = path.join(temp, 'waves.zip');
     fs.writeFileSync(zip, await saved('#save-all-waves', name.replace('.bin', '-waves.zip')));
@@ -797,7 +834,7 @@ function keyRows(engine) {
         await finished();
         await page.keyDown('KeyZ');
         await page.waitForFunction(() => document.querySelector('[data-note="C4"]').getAttribute('aria-pressed') === 'true');
-        await page.click('#instruments > :nth-child(2)');
+        await page.click('#instrument-1');
         assert.deepEqual(await pressedKeys(), []);
         await page.keyUp('KeyZ');
         const status = () => page.$eval('#player-status', (e) => e.textContent);
@@ -943,13 +980,143 @@ function tableRows(engine, where) {
                 assert.match(info, /Duration\s*: [\d:.]+ = 32 samples/);
             }
             if (c.same) {
-                const texts = await page.$$eval('#instruments > *', (items) => items.map((item) => item.textContent));
+                const texts = await page.$$eval(OPTIONS, (items) => items.map((item) => item.textContent));
                 assert.deepEqual(texts.map((t) => t.match(/same as (\d+)$/)?.[1] ?? null), c.same);
             }
             if (c.pxs) {
                 console.log(`# ${engine}, ${where}: ${c.name}: listed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
                 await expectEveryEntry(c.file, c.pxs);
             }
+        });
+    }
+}
+
+// The list the page shows for `paths`, named as the page names them (from `cwd`): keldo-list
+// --json's instruments by file, each entry said as the page says it, with the first earlier
+// entry that holds the same instrument.
+function expectedGroups(paths, cwd) {
+    const lines = spawnSync(keldoList, ['--json', ...paths], { cwd }).stdout.toString().trim().split('\n').map((line) => JSON.parse(line));
+    const first = new Map();
+    const said = ({ number, px, wave, volume, pitch }) => {
+        const instrument = JSON.stringify([wave, volume, pitch]);
+        first.set(instrument, first.get(instrument) ?? number);
+        const same = first.get(instrument) < number ? `, same as ${first.get(instrument)}` : '';
+        return `${number}: 0x${px.toString(16).toUpperCase().padStart(8, '0')} (${px})${same}`;
+    };
+    return paths.map((file) => ({ file, options: lines.filter((line) => line.type === 'instrument' && line.file.text === file).map(said) }));
+}
+
+// The page's groups: each file's path, its line and its entries as said.
+const groups = () => page.$$eval('#instruments [role="group"]', (items) => items.map((group) => ({
+    file: group.dataset.file,
+    line: group.querySelector('.file').textContent,
+    options: [...group.querySelectorAll('[role="option"]')].map((option) => option.textContent),
+})));
+
+// Runs `choosing`, holding the page's first message to its worker until `meanwhile` has run, so
+// that what it does comes before the run reads anything; and counts the workers the run starts.
+async function holdingTheRun(choosing, meanwhile) {
+    await page.evaluate(() => {
+        window.workersStarted = 0;
+        window.release = null;
+        Worker.prototype.postMessage = function (...args) {
+            delete Worker.prototype.postMessage;
+            window.release = () => this.postMessage(...args);
+        };
+    });
+    try {
+        await choosing();
+        await page.waitForFunction(() => !!window.release);
+    } finally {
+        meanwhile();
+        await page.evaluate(() => (window.release ?? (() => delete Worker.prototype.postMessage))());
+    }
+}
+
+// Save all must be keldo-list's output on the same files, run where the page's paths name them;
+// the zip of waves must hold each entry's wave under its file's path and its number.
+async function expectSavedAcross(paths, cwd, stem, failed) {
+    const native = spawnSync(keldoList, paths, { cwd });
+    assert.equal(native.status, failed ? 1 : 0, native.stderr.toString());
+    assert.deepEqual(await saved('#save-all', `${stem}-all.mml`), native.stdout);
+    const zip = path.join(temp, 'waves.zip');
+    fs.writeFileSync(zip, await saved('#save-all-waves', `${stem}-waves.zip`));
+    try {
+        execFileSync('unzip', ['-tq', zip]);
+        const names = expectedGroups(paths, cwd).flatMap(({ file, options }) =>
+            options.map((option) => `${file.replace(/\.bin$/, '')}-${option.split(':')[0]}-wave.wav`));
+        assert.deepEqual(execFileSync('unzip', ['-Z1', zip]).toString().trim().split('\n'), names);
+    } finally {
+        fs.rmSync(zip);
+    }
+}
+
+// Several files at once, on the page served or opened from the disk.
+// The folder of the collection as each engine's driver can give it: in the folder box, and
+// dropped (CDP drags a folder), in Chromium. The other drivers cannot set a folder in a file box
+// (WebDriver BiDi in Firefox answers "Is directory"; WebKitWebDriver hands over the folder as one
+// empty file): there the folder's files go to the file box, named without their folders, against
+// keldo-list in a folder of links named so.
+const FOLDER = ['b.bin', 'empty.bin', 'gone.bin', 'no-tag.bin', 'sub/c.bin', 'sub/deeper/a.bin'];
+const FOLDER_LINES = { 'b.bin': '2 instruments', 'empty.bin': 'empty', 'gone.bin': /^could not be read \(\w+\)$/, 'no-tag.bin': 'no instrument',
+                       'c.bin': '1 instrument', 'a.bin': '3 instruments' };
+const FOLDER_WAYS = [
+    { how: 'in the folder box', engines: ['chromium'], give: () => choose(path.join(temp, 'coll'), '#folder'), stem: 'coll' },
+    { how: 'dropped', engines: ['chromium'], give: () => page.dropPaths([path.join(temp, 'coll')]), stem: 'coll' },
+    { how: 'as its files in the file box', engines: ['firefox', 'webkit'], give: () => choose(FOLDER.map((name) => path.join(temp, 'coll', name))), stem: 'keldo' },
+];
+
+// Several files at once, on the page served or opened from the disk.
+function collectionRows(engine) {
+    for (const { how, engines, give, stem } of FOLDER_WAYS.filter(({ engines }) => engines.includes(engine))) {
+        test(`a folder with subfolders, ${how}: every file by path, each with its line; Save all is keldo-list on them; one worker`, async () => {
+            const byName = stem === 'keldo';
+            const paths = byName ? FOLDER.map((name) => path.basename(name)).sort() : FOLDER.map((name) => `coll/${name}`);
+            const cwd = byName ? path.join(temp, 'flat') : temp;
+            if (byName) {
+                fs.mkdirSync(cwd);
+                FOLDER.forEach((name) => fs.symlinkSync(path.join(temp, 'coll', name), path.join(cwd, path.basename(name))));
+            }
+            try {
+                fs.copyFileSync(path.join(temp, 'coll/sub/c.bin'), files.gone);
+                await holdingTheRun(give, () => fs.rmSync(files.gone, { force: true }));
+                const { status } = await finished();
+                const folder = byName ? '' : 'coll/';
+                assert.equal(status, `6 files: 6 instruments listed, 3 different. Could not be read: ${folder}gone.bin. Empty: ${folder}empty.bin. No instrument in 1 file.`);
+                const shown = await groups();
+                const expected = expectedGroups(paths, cwd);
+                assert.deepEqual(shown.map(({ file, options }) => ({ file, options })), expected);
+                for (const { file, line } of shown) {
+                    const said = FOLDER_LINES[path.basename(file)];
+                    assert.match(line.slice(`${file}: `.length), typeof said === 'string' ? new RegExp(`^${said}$`) : said, line);
+                }
+                assert.equal(await page.evaluate(() => window.workersStarted), 1);
+                // The entry of a file deep in the folder: shown, saved, and its wave saved, under that file's name.
+                const k = expected.find(({ file }) => file.endsWith('c.bin')).options[0].split(':')[0];
+                const c = path.join(temp, 'coll/sub/c.bin');
+                await page.click(`#instrument-${k}`);
+                assert.equal(await page.$eval('#mml', (e) => e.textContent), nativeOutput(c));
+                assert.deepEqual(await saved('#save', `c-${k}.mml`), execFileSync(keldo, [c]));
+                assert.deepEqual(await saved('#save-cycle', `c-${k}-wave.wav`), cycleWav(definitions(nativeOutput(c)).WT0.values));
+                await expectSavedAcross(paths, cwd, stem, true);
+            } finally {
+                fs.rmSync(path.join(temp, 'flat'), { recursive: true, force: true });
+            }
+        });
+    }
+
+    const several = ['wave4-loop.bin', 'repeats.bin', 'no-tag.bin'];
+    for (const [how, give] of [['chosen in the file box', () => choose(several.map((name) => files[name]))],
+                               ['dropped', () => drop(several.map((name) => files[name]))]]) {
+        test(`three files ${how}: all listed in the order of their names, numbered across them`, async () => {
+            await give();
+            const { status } = await finished();
+            assert.equal(status, '3 files: 6 instruments listed, 4 different. No instrument in 1 file.');
+            const ordered = [...several].sort();
+            const shown = await groups();
+            assert.deepEqual(shown.map(({ file, options }) => ({ file, options })), expectedGroups(ordered, temp));
+            assert.deepEqual(shown.map(({ line }) => line), ['no-tag.bin: no instrument', 'repeats.bin: 5 instruments', 'wave4-loop.bin: 1 instrument']);
+            await expectSavedAcross(ordered, temp, 'keldo', false);
         });
     }
 }
@@ -984,6 +1151,13 @@ function servedRows(engine) {
         const pxs = (await listed()).map(Number);
         assert.deepEqual(pxs, Array.from({ length: 4096 }, (_, k) => 4 * k + 4));
         assert.deepEqual(await saved('#save-all', 'dense-all.mml'), listOutput(files['dense.bin'], 4096));
+        // The bound holds for the files together: the one that fills the list is cut short, and
+        // those after it are not read.
+        await choose([files['empty.bin'], files['dense.bin'], files['cut-short.bin']]);
+        assert.equal((await finished()).status, '3 files: 4096 instruments listed, 2 different. ' +
+                     'The list is full at 4096 instruments: dense.bin was cut short, and the file after it was not read.');
+        assert.deepEqual((await groups()).map(({ line }) => line),
+                         ['cut-short.bin: 1 instrument', 'dense.bin: 4095 instruments listed, then the list was full', 'empty.bin: not read: the list was full']);
     });
 
     // Once the file's time has changed, Chromium and WebKit refuse to read on, each with an error
@@ -1059,6 +1233,56 @@ function servedRows(engine) {
         assert.deepEqual(await page.evaluate(() => window.pageErrors), []);
     });
 
+    test('three files, cancelled in the second: what was found stays listed, and the page says where it stopped', async () => {
+        await choose(['repeats.bin', 'several.bin', 'wave4-loop.bin'].map((name) => files[name]));
+        await page.waitForFunction((options) => document.querySelectorAll(options).length === 9 && !document.querySelector('#progress').hidden, OPTIONS);
+        assert.match(await page.$eval('#status', (e) => e.textContent), /^Reading several\.bin: 1 of 3 files done, [\d.]+ (MiB|GiB) of 5\.00 GiB$/);
+        await page.click('#cancel');
+        assert.equal(await page.$eval('#status', (e) => e.textContent), 'Cancelled reading several.bin, file 2 of 3: the 9 instruments found before are listed.');
+        assert.deepEqual((await groups()).map(({ line, options }) => [line, options.length]),
+                         [['repeats.bin: 5 instruments', 5], ['several.bin: cancelled while it was read', 4], ['wave4-loop.bin: not read: cancelled', 0]]);
+        assert.deepEqual(await page.evaluate(() => ['#progress', '#cancel'].filter((id) => document.querySelector(id).hidden)), ['#progress', '#cancel']);
+    });
+
+    test('an app: its manifest and icons, kept by the service worker; in Chromium, no installability error', async () => {
+        const manifest = await page.evaluate(async () => (await fetch(document.querySelector('link[rel="manifest"]').href)).json());
+        assert.deepEqual({ ...manifest, description: undefined, icons: undefined }, {
+            name: 'keldo: the instruments in files, as MML', short_name: 'keldo', description: undefined, id: './', start_url: './',
+            scope: './', display: 'standalone', theme_color: '#2457c5', background_color: '#fbfbfd', icons: undefined,
+            file_handlers: [{ action: './', accept: { 'application/octet-stream': ['.bin', '.dat', '.rom', '.img', '.dsk'] } }],
+        });
+        for (const { src, sizes, type } of manifest.icons.filter(({ type }) => type === 'image/png')) {
+            const png = fs.readFileSync(path.join(site, src));
+            assert.equal(`${png.readUInt32BE(16)}x${png.readUInt32BE(20)}`, sizes, src);
+        }
+        assert.deepEqual(manifest.icons.map(({ sizes, purpose }) => `${sizes} ${purpose}`), ['192x192 any', '512x512 any', '512x512 maskable', 'any any']);
+        const kept = await page.evaluate((names) => Promise.all(names.map((name) => caches.match(name).then(Boolean))),
+                                         ['manifest.webmanifest', ...manifest.icons.map(({ src }) => src)]);
+        assert.deepEqual(kept, manifest.icons.map(() => true).concat(true));
+        if (engine === 'chromium') {
+            assert.deepEqual((await page.cdp('Page.getAppManifest')).errors, []);
+            assert.deepEqual((await page.cdp('Page.getInstallabilityErrors')).installabilityErrors, []);
+        }
+    });
+
+    test('files the system opens keldo with, given through launchQueue by a stand-in: listed as if dropped', { skip: engine === 'webkit' && 'WebDriver runs no script before the page\'s own' }, async () => {
+        const standIn = await page.beforeLoad(() => Object.defineProperty(window, 'launchQueue', {
+            configurable: true, value: { setConsumer: (consumer) => (window.launched = consumer) },
+        }));
+        try {
+            await load(`${origin}/`);
+            await page.$eval('#status', (status) => (status.textContent = ''));
+            const launched = ['wave4-loop.bin', 'no-tag.bin'].map((name) => [name, [...fs.readFileSync(files[name])]]);
+            await page.evaluate((given) => window.launched({ files: given.map(([name, bytes]) => ({
+                kind: 'file', name, getFile: async () => new File([new Uint8Array(bytes)], name) })) }), launched);
+            assert.equal((await finished()).status, '2 files: 1 instrument listed, 1 different. No instrument in 1 file.');
+            assert.deepEqual((await groups()).map(({ line }) => line), ['no-tag.bin: no instrument', 'wave4-loop.bin: 1 instrument']);
+        } finally {
+            await page.forgetBeforeLoad(standIn);
+            await load(`${origin}/`);
+        }
+    });
+
     // The server sends no-store, so once it is gone only the page's service worker can answer,
     // for the page, its module and its worker's script. The first four tags lie in the first
     // slice read; the fifth, past 4 GiB, is not reached before the cancel.
@@ -1079,7 +1303,7 @@ function servedRows(engine) {
         const digit = unit === 'GiB' ? 0.01 * 2 ** 30 : 0.1 * 2 ** 20;  // the status line's last digit
         assert.equal(bar.max, 5 * 2 ** 30);
         assert.ok(Math.abs(bar.value - amount * (unit === 'GiB' ? 2 ** 30 : 2 ** 20)) <= digit / 2, `the bar at ${bar.value} of ${bar.max}: ${bar.status}`);
-        await page.waitForFunction(() => document.querySelector('#instruments').children.length === 4);
+        await page.waitForFunction((options) => document.querySelectorAll(options).length === 4, OPTIONS);
         // Each entry is listed as soon as its tag is found: the fourth while the read is still far
         // from the fifth, past 4 GiB, not when that one is found.
         const fourth = (await page.evaluate(() => window.listedAt)).find(({ px }) => px === '70004');
@@ -1123,11 +1347,16 @@ for (const engine of engines) {
         });
         describe('served', () => {
             tableRows(engine, 'served');
+            collectionRows(engine);
             servedRows(engine);
         });
         describe('from the disk, in one file', () => {
             before(() => load(oneFileUrl));
             tableRows(engine, 'disk');
+            collectionRows(engine);
+            test('is no app: it links no manifest', async () => {
+                assert.equal(await page.evaluate(() => document.querySelector('link[rel="manifest"]')), null);
+            });
         });
     });
 }

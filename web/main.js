@@ -1,6 +1,7 @@
-// The page's wiring: a file chosen or dropped is run (run.js) and its instruments listed
-// (list.js); the one chosen is shown (shown.js), copied and saved (save.js), and played by Play
-// and by the keys (player.js, keyboard.js).
+// The page's wiring: the files chosen, dropped or opened with the page (gather.js) are run
+// (run.js) and their instruments listed (list.js); the one chosen is shown (shown.js), copied
+// and saved (save.js), and played by Play and by the keys (player.js, keyboard.js).
+import { fromDrop, fromInput, fromLaunch } from './gather.js';
 import { setUpKeyboard } from './keyboard.js';
 import { setUpList } from './list.js';
 import { startNote } from './player.js';
@@ -16,7 +17,11 @@ if ('serviceWorker' in navigator && !document.getElementById('worker.js'))
 
 const PLAY_SECONDS = 1;
 
-ui.file.addEventListener('change', () => ui.file.files[0] && run(ui.file.files[0]));
+// Each box, a drop and the system's "open with" give the run their files, several at once.
+for (const input of [ui.file, ui.folder])
+    input.addEventListener('change', () => input.files.length && run(fromInput(input)));
+if ('launchQueue' in window)
+    window.launchQueue.setConsumer(async (launched) => launched.files.length && run(await fromLaunch(launched)));
 ui.cancel.addEventListener('click', cancel);
 setUpList();
 setUpSaving();
@@ -35,8 +40,6 @@ document.addEventListener('dragleave', () => ui.drop.classList.remove('over'));
 document.addEventListener('drop', (event) => {
     event.preventDefault();
     ui.drop.classList.remove('over');
-    const file = event.dataTransfer.files[0];
-    if (file)
-        run(file);
+    fromDrop(event.dataTransfer).then((files) => files.length && run(files));
 });
 showPictures('');

@@ -32,6 +32,8 @@ const swap = (from, to) => {
 swap(/<!-- Everything comes from[^]*?form-action 'none'">/,
      `<!-- Everything is inside this file, and nothing can be sent anywhere. -->\n<meta http-equiv="Content-Security-Policy"\n      content="${policy}">`);
 swap('<link rel="icon" href="icon.svg">', `<link rel="icon" href="data:image/svg+xml;base64,${read('icon.svg').toString('base64')}">`);
+// A page opened from the disk is no app to install: no manifest.
+swap(/\n<link rel="manifest"[^>]*>/, '');
 swap('<link rel="stylesheet" href="style.css">', `<style>${style}</style>`);
 swap('<script type="module" src="main.js"></script>',
      `<!-- The worker's script holds @bjorn3/browser_wasi_shim, under this licence:\n${licence('browser_wasi_shim-LICENSE-MIT')}-->\n` +

@@ -1,13 +1,12 @@
 // Copying and saving: the shown output; every listed instrument in one source as keldo-list
-// prints it for the file; the shown instrument's note as a WAV file; its wave table as a
+// prints it for the files read; the shown instrument's note as a WAV file; its wave table as a
 // single-cycle sample that loops, or as text to paste into a wave editor; and every listed wave
-// table at once, in a zip. Each file is named after the file read, the entry and the note, so
-// that no two saves of different things share a name. What each does is said apart from the
-// file's summary.
+// table at once, in a zip. Each file is named after the file its instrument came from (or what
+// was read), the entry and the note, so that no two saves of different things share a name.
+// What each does is said apart from the run's summary.
 import { zipSync } from 'fflate';
 import { parseInstrument } from './draw.js';
 import { list } from './list.js';
-import { currentFile } from './run.js';
 import { shownText } from './shown.js';
 import { NOTES, SAMPLE_RATE, centredWave, renderNote } from './sound.js';
 import { ui } from './ui.js';
@@ -21,8 +20,16 @@ function tell(text) {
     ui.message.textContent = text;
 }
 
-// The file's name without its last extension.
-const stem = () => currentFile().name.replace(/(.)\.[^.]*$/, '$1');
+// A path without its last extension.
+const stem = (path) => path.replace(/(.)\.[^./]*$/, '$1');
+// The name of entry k's file without its folders and its last extension.
+const entryStem = (k) => stem(list.files[list.entries[k].file].path.split('/').pop());
+// What was read: the one file, the one folder all came from, or else keldo.
+function runStem() {
+    const paths = list.files.map(({ path }) => path);
+    const folder = paths[0].split('/')[0];
+    return paths.length === 1 ? stem(paths[0].split('/').pop()) : paths.every((path) => path.startsWith(`${folder}/`)) ? folder : 'keldo';
+}
 const source = (parts) => new Blob(parts, { type: 'text/plain' });
 
 function download(blob, name) {
@@ -43,15 +50,22 @@ async function copyText(text, what) {
     }
 }
 
-// Every listed instrument in one source, as keldo-list prints it for the file: the banner once,
-// a line naming the file (its control characters written as \xHH), then each entry's offset
-// line and its definitions, numbered across the list.
+// Every listed instrument in one source, as keldo-list prints it for the files read, in their
+// order: the banner once, and for each file that opened a line naming it (its control characters
+// written as \xHH), then each of its entries' offset line and definitions, numbered across the
+// list.
 function saveAll() {
-    const texts = list.entries.map((output) => new TextDecoder().decode(output));
-    const name = currentFile().name.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`);
+    const texts = list.entries.map(({ output }) => new TextDecoder().decode(output));
     const banner = texts[0].slice(0, texts[0].indexOf('\n') + 1);
-    download(source([banner, `; file ${name}\n`, ...texts.map((text, k) =>
-        text.slice(banner.length).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`))]), `${stem()}-all.mml`);
+    const parts = [banner];
+    let k = 0;
+    for (const [index, { path, opened }] of list.files.entries()) {
+        if (opened)
+            parts.push(`; file ${path.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`)}\n`);
+        for (; k < texts.length && list.entries[k].file === index; ++k)
+            parts.push(texts[k].slice(banner.length).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`));
+    }
+    download(source(parts), `${runStem()}-all.mml`);
 }
 
 // The note chosen for Play and Save as .wav.
@@ -60,32 +74,33 @@ export const chosenFrequency = () => chosenNote().frequency;
 
 function saveNote() {
     const note = chosenNote();
-    download(wavFile(renderNote(shownText(), note.frequency), SAMPLE_RATE), `${stem()}-${list.shown}-${note.name.replace('#', 's')}.wav`);
+    download(wavFile(renderNote(shownText(), note.frequency), SAMPLE_RATE), `${entryStem(list.shown)}-${list.shown}-${note.name.replace('#', 's')}.wav`);
 }
 
-const waveOf = (output) => parseInstrument(new TextDecoder().decode(output)).wave.values;
+const waveOf = (k) => parseInstrument(new TextDecoder().decode(list.entries[k].output)).wave.values;
 const cycleOf = (wave) => cycleWavFile(centredWave(wave), CYCLE_RATE, A4);
-const cycleName = (k) => `${stem()}-${k}-wave.wav`;
+// In the zip, under its file's path, so that its folders are kept.
+const cycleName = (k, folders = false) => `${folders ? stem(list.files[list.entries[k].file].path) : entryStem(k)}-${k}-wave.wav`;
 
 // The wave table's values as the table holds them, in decimal or in two upper-case hex digits.
 function copyWave() {
     const hex = ui.waveFormat.value === 'hex';
-    const values = waveOf(list.entries[list.shown]).map((value) => (hex ? value.toString(16).toUpperCase().padStart(2, '0') : String(value)));
+    const values = waveOf(list.shown).map((value) => (hex ? value.toString(16).toUpperCase().padStart(2, '0') : String(value)));
     copyText(values.join(' '), 'the wave\'s values');
 }
 
 async function saveAllWaves() {
-    const waves = await Promise.all(list.entries.map(async (output, k) =>
-        [cycleName(k), new Uint8Array(await cycleOf(waveOf(output)).arrayBuffer())]));
-    download(new Blob([zipSync(Object.fromEntries(waves))], { type: 'application/zip' }), `${stem()}-waves.zip`);
+    const waves = await Promise.all(list.entries.map(async (_, k) =>
+        [cycleName(k, true), new Uint8Array(await cycleOf(waveOf(k)).arrayBuffer())]));
+    download(new Blob([zipSync(Object.fromEntries(waves))], { type: 'application/zip' }), `${runStem()}-waves.zip`);
 }
 
 export function setUpSaving() {
     ui.copy.addEventListener('click', () => copyText(shownText(), 'the output'));
-    ui.save.addEventListener('click', () => download(source([list.entries[list.shown]]), `${stem()}-${list.shown}.mml`));
+    ui.save.addEventListener('click', () => download(source([list.entries[list.shown].output]), `${entryStem(list.shown)}-${list.shown}.mml`));
     ui.saveAll.addEventListener('click', saveAll);
     ui.saveWav.addEventListener('click', saveNote);
-    ui.saveCycle.addEventListener('click', () => download(cycleOf(waveOf(list.entries[list.shown])), cycleName(list.shown)));
+    ui.saveCycle.addEventListener('click', () => download(cycleOf(waveOf(list.shown)), cycleName(list.shown)));
     ui.copyWave.addEventListener('click', copyWave);
     ui.saveAllWaves.addEventListener('click', saveAllWaves);
 }

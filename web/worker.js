@@ -1,12 +1,13 @@
-// Runs keldo-list.wasm on one chosen file, in a worker so that the page stays responsive: it
-// prints, for every tag of the file up to a count, what keldo prints for that tag, each entry
+// Runs keldo-list.wasm on the chosen files, one file a message, in one worker that serves a whole
+// run so that a folder of small files does not pay for a worker each; the page stays responsive.
+// For every tag of the file up to a count, it prints what keldo prints for that tag, each entry
 // ending in a NUL byte (its --separate form), and each entry goes to the page as soon as it is
-// whole. The module sees
-// the file as "input" in its current folder and reads it through the stream buffer it always
-// uses; those reads are served from one slice of the file at a time, read when first needed, so
-// memory does not grow with the file. A read the browser refuses is the module's read error, and
-// keldo reports it as it reports any unreadable file. Where the browser lets no worker read a
-// file (WebKit, for a page opened from the disk), the page hands over the file's bytes instead.
+// whole. The module sees the file as "input" in its current folder and reads it through the
+// stream buffer it always uses; those reads are served from one slice of the file at a time, read
+// when first needed, so memory does not grow with the file. The browser has no "open": a file
+// whose first slice it refuses is one that cannot be opened, as keldo-list would find a file gone
+// or unreadable; a read refused later is the module's read error. Where the browser lets no
+// worker read a file (WebKit, for a page opened from the disk), the page hands over its bytes.
 import { WASI, Fd, Inode, File, OpenFile, PreopenDirectory, wasi } from '@bjorn3/browser_wasi_shim';
 
 const SLICE_SIZE = 32 * 1024 * 1024;
@@ -22,7 +23,9 @@ class ChosenFile extends Inode {
     }
 
     path_open() {
-        return { ret: wasi.ERRNO_SUCCESS, fd_obj: new OpenChosenFile(this.file, this.onRead) };
+        const opened = new OpenChosenFile(this.file, this.onRead);
+        this.opened = opened.fill();
+        return this.opened ? { ret: wasi.ERRNO_SUCCESS, fd_obj: opened } : { ret: wasi.ERRNO_IO };
     }
 }
 
@@ -40,18 +43,23 @@ class OpenChosenFile extends Fd {
                                                 : (start, end) => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, end)));
     }
 
+    // Reads the slice from the position on; false if the browser refused.
+    fill() {
+        try {
+            this.slice = this.read(this.position, Math.min(this.position + SLICE_SIZE, this.size));
+            this.sliceStart = this.position;
+        } catch (error) {
+            this.onRead(this.position, error);
+            return false;
+        }
+        this.onRead(this.sliceStart + this.slice.length, null);
+        return true;
+    }
+
     fd_read(size) {
         const inSlice = this.position - this.sliceStart;
-        if (this.position < this.size && (inSlice < 0 || inSlice >= this.slice.length)) {
-            try {
-                this.slice = this.read(this.position, Math.min(this.position + SLICE_SIZE, this.size));
-                this.sliceStart = this.position;
-            } catch (error) {
-                this.onRead(this.position, error);
-                return { ret: wasi.ERRNO_IO, data: new Uint8Array(0) };
-            }
-            this.onRead(this.sliceStart + this.slice.length, null);
-        }
+        if (this.position < this.size && (inSlice < 0 || inSlice >= this.slice.length) && !this.fill())
+            return { ret: wasi.ERRNO_IO, data: new Uint8Array(0) };
         const from = this.position - this.sliceStart;
         const data = this.slice.subarray(from, Math.min(from + size, this.slice.length));
         this.position += data.length;
@@ -88,11 +96,12 @@ class Entries extends Fd {
     }
 }
 
+let lastProgress = 0;  // over the whole run, so that many small files do not flood the page
+
 // Runs keldo-list on `file` for its first `count` tags and returns its exit status as a shell
-// sees it, and the name of the browser's error if a read of the file failed.
+// sees it, whether the file opened, and the name of the browser's error if a read of it failed.
 function runKeldo(module, file, count) {
     let readError = null;
-    let lastProgress = 0;
     const onRead = (offset, error) => {
         if (error) {
             readError = readError ?? error.name;
@@ -101,16 +110,17 @@ function runKeldo(module, file, count) {
             postMessage({ type: 'progress', offset });
         }
     };
+    const input = new ChosenFile(file, onRead);
     const fds = [
         new OpenFile(new File([])),
         new Entries(),
         new OpenFile(new File([])),
-        new PreopenDirectory('.', new Map([[INPUT_NAME, new ChosenFile(file, onRead)]])),
+        new PreopenDirectory('.', new Map([[INPUT_NAME, input]])),
     ];
     const shim = new WASI(['keldo-list', '--separate', `--max-count=${count}`, INPUT_NAME], [], fds, { debug: false });
     const instance = new WebAssembly.Instance(module, { wasi_snapshot_preview1: shim.wasiImport });
     const status = shim.start(instance) & 0xff;
-    return { type: 'done', status, readError };
+    return { type: 'done', status, opened: input.opened, readError };
 }
 
 self.onmessage = ({ data: { module, file, count } }) => {
