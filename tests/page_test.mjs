@@ -1013,23 +1013,25 @@ const groups = () => page.$$eval('#instruments [role="group"]', (items) => items
     options: [...group.querySelectorAll('[role="option"]')].map((option) => option.textContent),
 })));
 
-// Runs `choosing`, holding the page's first message to its worker until `meanwhile` has run, so
-// that what it does comes before the run reads anything; and counts the workers the run starts.
+// Runs `choosing`, holding the page's messages to its worker until `meanwhile` has run, so that
+// what it does comes before the run reads anything; and counts the workers the run starts.
 async function holdingTheRun(choosing, meanwhile) {
     await page.evaluate(() => {
         window.workersStarted = 0;
-        window.release = null;
+        window.held = [];
         Worker.prototype.postMessage = function (...args) {
-            delete Worker.prototype.postMessage;
-            window.release = () => this.postMessage(...args);
+            held.push([this, args]);
         };
     });
     try {
         await choosing();
-        await page.waitForFunction(() => !!window.release);
+        await page.waitForFunction(() => window.held.length > 0);
     } finally {
         meanwhile();
-        await page.evaluate(() => (window.release ?? (() => delete Worker.prototype.postMessage))());
+        await page.evaluate(() => {
+            delete Worker.prototype.postMessage;
+            held.forEach(([worker, args]) => worker.postMessage(...args));
+        });
     }
 }
 
@@ -1119,6 +1121,81 @@ function collectionRows(engine) {
             await expectSavedAcross(ordered, temp, 'keldo', false);
         });
     }
+}
+
+// Measured only when asked (KELDO_MEASURE=1), in Chromium: a folder of 1,000 files of 1 MiB, each
+// with two tags, against one 1 GiB file with the same 2,000 tags, side by side, three times
+// each; and the page's memory after a folder of 10,000 small files, every hundredth with an
+// instrument, and a file dense in tags, read last, that fills the list.
+function measureRows(engine) {
+    const skip = (engine !== 'chromium' || !process.env.KELDO_MEASURE) && 'set KELDO_MEASURE=1 to measure, in Chromium';
+    // From the files given to the page (not counting the driver's upload) to the run's summary.
+    const timed = async (give) => {
+        await page.evaluate(() => {
+            const status = document.querySelector('#status');
+            addEventListener('change', () => (window.givenAt = performance.now()), { capture: true, once: true });
+            new MutationObserver((changes, observer) => {
+                if (window.givenAt && /./.test(status.textContent) && !/^Reading/.test(status.textContent)) {
+                    window.took = performance.now() - window.givenAt;
+                    observer.disconnect();
+                }
+            }).observe(status, { childList: true, characterData: true, subtree: true });
+            window.givenAt = window.took = null;
+        });
+        await give();
+        await finished();
+        return Math.round(await page.evaluate(() => window.took));
+    };
+    const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
+    // The page as its users have it, without the test's watch on it.
+    before(() => !skip && page.goto(`${origin}/`));
+    after(() => !skip && load(`${origin}/`));
+    test('a folder of 1,000 files of 1 MiB lists within twice the time of one 1 GiB file with the same tags', { skip }, async () => {
+        const many = path.join(temp, 'many');
+        fs.mkdirSync(many);
+        const one = path.join(temp, 'one.bin');
+        const tags = (base) => [[base + 1000, 'SNDF\x01'], [base + 700000, 'SNDF\x02']];
+        try {
+            for (let k = 0; k < 1000; ++k)
+                writeSparse(path.join(many, `${String(k).padStart(4, '0')}.bin`), 2 ** 20, tags(0));
+            writeSparse(one, 2 ** 30, Array.from({ length: 1000 }, (_, k) => tags(k * 2 ** 20)).flat());
+            const times = { folder: [], one: [] };
+            for (let round = 0; round < 3; ++round) {
+                times.folder.push(await timed(() => choose(many, '#folder')));
+                assert.equal(await page.$eval('#status', (e) => e.textContent), '1000 files: 2000 instruments listed, 2 different.');
+                times.one.push(await timed(() => choose(one)));
+                assert.match(await page.$eval('#status', (e) => e.textContent), /^one\.bin: the instrument block starts at byte 1004\. It holds 2000 instruments, 2 different\.$/);
+            }
+            console.log(`# 1,000 files of 1 MiB: ${times.folder.join(', ')} ms; one file of 1 GiB: ${times.one.join(', ')} ms`);
+            assert.ok(median(times.folder) <= 2 * median(times.one), JSON.stringify(times));
+        } finally {
+            fs.rmSync(many, { recursive: true, force: true });
+            fs.rmSync(one, { force: true });
+        }
+    });
+
+    test('the page\'s memory after 10,000 small files with a file dense in tags among them', { skip }, async () => {
+        const small = path.join(temp, 'small');
+        fs.mkdirSync(small);
+        try {
+            // Every hundredth small file holds an instrument; the dense one, last, fills the list.
+            for (let k = 0; k < 10000; ++k)
+                fs.writeFileSync(path.join(small, `${String(k).padStart(5, '0')}.bin`), k % 100 === 0 ? instrument([[0, SQUARE]]) : Buffer.alloc(4096));
+            fs.writeFileSync(path.join(small, 'dense.bin'), Buffer.from('SNDF'.repeat(2 ** 18)));
+            const heap = () => page.cdp('Runtime.getHeapUsage');
+            const before = await heap();
+            const took = await timed(() => choose(small, '#folder'));
+            await page.evaluate(() => new Promise((resolve) => setTimeout(resolve, 1000)));
+            const after = await heap();
+            const nodes = await page.evaluate(() => document.getElementsByTagName('*').length);
+            console.log(`# 10,000 files: ${took} ms; ${await page.$eval('#status', (e) => e.textContent)}; ` +
+                        `heap ${(before.usedSize / 2 ** 20).toFixed(1)} MiB before, ${(after.usedSize / 2 ** 20).toFixed(1)} MiB after; ${nodes} elements`);
+            assert.equal((await listed()).length, LIST_LIMIT);
+            assert.ok(after.usedSize < 32 * 2 ** 20, `the page's heap at ${after.usedSize} bytes`);
+        } finally {
+            fs.rmSync(small, { recursive: true, force: true });
+        }
+    });
 }
 
 // The rows that need the served page: copy, a dense file, a changing file, failing workers,
@@ -1348,6 +1425,7 @@ for (const engine of engines) {
         describe('served', () => {
             tableRows(engine, 'served');
             collectionRows(engine);
+            measureRows(engine);
             servedRows(engine);
         });
         describe('from the disk, in one file', () => {

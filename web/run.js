@@ -120,8 +120,7 @@ function showProgress(offset) {
 // for, and one more to tell whether there are more; resolves with its answer, or with 'stopped'
 // once the run is cancelled.
 function readFile(job, index, bytes) {
-    job.worker.postMessage({ module: job.module, file: bytes ?? list.files[index].file, count: LIST_LIMIT - list.entries.length + 1 },
-                           bytes ? [bytes] : []);
+    job.worker.postMessage({ module: job.module, index, bytes, count: LIST_LIMIT - list.entries.length + 1 }, bytes ? [bytes] : []);
     return new Promise((resolve) => (job.answer = resolve));
 }
 
@@ -171,6 +170,7 @@ export async function run(files) {
         event.preventDefault();
         job.answer({ type: 'failed', message: event.message || 'the page\'s worker stopped' });
     };
+    job.worker.postMessage({ files: files.map(({ file }) => file) });
     const results = [];
     let cut = null;
     for (const [index, file] of list.files.entries()) {
