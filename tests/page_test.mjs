@@ -1107,6 +1107,19 @@ function collectionRows(engine) {
         });
     }
 
+    test('an empty folder dropped: the page says there is nothing to read', { skip: engine !== 'chromium' && 'only CDP drags a folder' }, async () => {
+        const empty = path.join(temp, 'empty-folder');
+        fs.mkdirSync(empty);
+        try {
+            await page.$eval('#status', (status) => (status.textContent = ''));
+            await page.dropPaths([empty]);
+            await page.waitForFunction(() => /./.test(document.querySelector('#status').textContent));
+            assert.equal(await page.$eval('#status', (e) => e.textContent), 'There is no file to read in what was given: the folder is empty.');
+        } finally {
+            fs.rmSync(empty, { recursive: true });
+        }
+    });
+
     const several = ['wave4-loop.bin', 'repeats.bin', 'no-tag.bin'];
     for (const [how, give] of [['chosen in the file box', () => choose(several.map((name) => files[name]))],
                                ['dropped', () => drop(several.map((name) => files[name]))]]) {

@@ -19,9 +19,9 @@ const PLAY_SECONDS = 1;
 
 // Each box, a drop and the system's "open with" give the run their files, several at once.
 for (const input of [ui.file, ui.folder])
-    input.addEventListener('change', () => input.files.length && run(fromInput(input)));
+    input.addEventListener('change', () => run(fromInput(input)));
 if ('launchQueue' in window)
-    window.launchQueue.setConsumer(async (launched) => launched.files.length && run(await fromLaunch(launched)));
+    window.launchQueue.setConsumer(async (launched) => launched.files?.length && run(await fromLaunch(launched)));
 ui.cancel.addEventListener('click', cancel);
 setUpList();
 setUpSaving();
@@ -40,6 +40,6 @@ document.addEventListener('dragleave', () => ui.drop.classList.remove('over'));
 document.addEventListener('drop', (event) => {
     event.preventDefault();
     ui.drop.classList.remove('over');
-    fromDrop(event.dataTransfer).then((files) => files.length && run(files));
+    fromDrop(event.dataTransfer).then(run);
 });
 showPictures('');

@@ -145,9 +145,27 @@ async function readOne(job, index) {
     return job.done ? { type: 'stopped' } : readFile(job, index, bytes);
 }
 
+// The run of `files`, with its worker, which gets the files first; its entries go to the list
+// as they come.
+function startJob(files, module, url) {
+    const job = { module, worker: new Worker(url), total: files.reduce((sum, { file }) => sum + file.size, 0), before: 0, index: 0,
+                  timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, done: false };
+    const handlers = { progress: (data) => showProgress(data.offset), entry: (data) => addEntry(data.text, job.index) };
+    job.worker.onmessage = ({ data }) => (handlers[data.type] ?? job.answer)(data);
+    // A worker that cannot start, or dies, ends the run as one that reports a failure does.
+    job.worker.onerror = (event) => {
+        event.preventDefault();
+        job.answer({ type: 'failed', message: event.message || 'the page\'s worker stopped' });
+    };
+    job.worker.postMessage({ files: files.map(({ file }) => file) });
+    return job;
+}
+
 // Reads `files` ({ file, path }, in order), each once, and lists what they hold.
 export async function run(files) {
     cancel();
+    if (files.length === 0)
+        return say('There is no file to read in what was given: the folder is empty.');
     const run = ++runs;
     const [compiled, url] = await Promise.allSettled([module, workerUrl]);
     const failed = [compiled, url].find(({ status }) => status === 'rejected');
@@ -161,16 +179,7 @@ export async function run(files) {
     ui.progress.value = 0;
     say(files.length === 1 ? `Reading ${files[0].path}…` : `Reading ${files.length} files…`);
     ui.cancel.hidden = false;
-    const job = current = { module: compiled.value, worker: new Worker(url.value), total: files.reduce((sum, { file }) => sum + file.size, 0),
-                            before: 0, index: 0, timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, done: false };
-    const handlers = { progress: (data) => showProgress(data.offset), entry: (data) => addEntry(data.text, job.index) };
-    job.worker.onmessage = ({ data }) => (handlers[data.type] ?? job.answer)(data);
-    // A worker that cannot start, or dies, ends the run as one that reports a failure does.
-    job.worker.onerror = (event) => {
-        event.preventDefault();
-        job.answer({ type: 'failed', message: event.message || 'the page\'s worker stopped' });
-    };
-    job.worker.postMessage({ files: files.map(({ file }) => file) });
+    const job = current = startJob(files, compiled.value, url.value);
     const results = [];
     let cut = null;
     for (const [index, file] of list.files.entries()) {
