@@ -42,7 +42,8 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/cs
                 '.wasm': 'application/wasm', '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
 // The page's worker made to fail, under a folder of the site's own: its script missing, throwing
-// as it starts, or throwing while the module runs (at its first entry). And one that reads as
+// as it starts, throwing while the module runs (at its first entry), or dying when asked for the
+// second file of a run. And one that reads as
 // the page's does, but asks the server to change the file's time once its first slice is read
 // and waits for the answer, so that the file always changes at that point and no other.
 const WORKERS = {
@@ -51,6 +52,9 @@ const WORKERS = {
     'throwing-worker': "self.postMessage = ((post) => (message, transfer) => {\n" +
                        "    if (message.type === 'entry') throw new Error('the worker broke');\n" +
                        "    return post(message, transfer);\n})(self.postMessage.bind(self));\n",
+    'dying-worker': "Object.defineProperty(self, 'onmessage', { set: (handler) => self.addEventListener('message', (event) => {\n" +
+                    "    if (event.data.index === 1) throw new Error('the worker died');\n" +
+                    "    handler(event);\n}) });\n",
     'touching-worker': "FileReaderSync.prototype.readAsArrayBuffer = ((read) => function (blob) {\n" +
                        "    const bytes = read.call(this, blob);\n" +
                        "    if (!self.touched) {\n" +
@@ -1283,11 +1287,12 @@ function servedRows(engine) {
     // However its worker fails, a run ends with a message and shows no instrument.
     for (const [folder, message] of [['missing-worker', /^The page could not load its own files \(worker\.js: 404/],
                                      ['dead-worker', /^keldo could not run on demo\.bin: .*no worker here/],
-                                     ['throwing-worker', /^keldo could not run on demo\.bin: the worker broke$/]]) {
+                                     ['throwing-worker', /^keldo could not run on demo\.bin: the worker broke$/],
+                                     ['dying-worker', /^keldo could not run on repeats\.bin: .*the worker died$/]]) {
         test(`a page whose worker fails (${folder}) ends the run with a message`, async () => {
             const logged = consoleErrors?.length;
             await load(`${origin}/${folder}/`);
-            await choose(files.sample);
+            await choose([files.sample, files['repeats.bin']]);
             const { status, text } = await finished();
             assert.match(status, message);
             assert.equal(text, '');

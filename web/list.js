@@ -10,8 +10,8 @@ import { ui } from './ui.js';
 export const LIST_LIMIT = 4096;
 
 // The files of the run, each { file, path, error, opened, output, listed, group, line }: why it
-// could not be taken, if so; whether keldo-list
-// could open it, its last entry that held no instrument, how many of its instruments are listed.
+// could not be taken, if so; whether keldo-list could open it; its last entry that held no
+// instrument; how many of its instruments are listed; its group and its line in the list.
 // The entries listed, each { output: keldo's output for its tag, file: its file's index }; the
 // one shown; whether the list was cut short; each different instrument, by its three
 // definitions, with the first entry that holds it.

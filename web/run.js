@@ -17,8 +17,9 @@ const module = WebAssembly.compileStreaming(ownFile('keldo-list.wasm'));
 const workerUrl = ownScript('worker.js');
 module.catch(() => {});  // both reported when a file is chosen
 workerUrl.catch(() => {});
-// The run under way or last: its module and worker, its bytes in all and before the file being
-// read, that file, its progress timer, the answer it waits for, whether it is done.
+// The run under way or last: its worker, its bytes in all and before the file being read, that
+// file, its progress timer, the answer it waits for, how its worker failed if it did, whether it
+// is done.
 let current = null;
 let runs = 0;  // a run that waited for the module goes on only if no later one started
 
@@ -45,14 +46,16 @@ function describe({ file, path }, { status, readError }) {
     return file.size === 0 ? `${path} is empty: it holds no instrument.` : `${path} holds no SNDF tag: it holds no instrument.`;
 }
 
+// What a file read came to: 'unread' (whole or in part), 'listed', 'empty' or 'none'.
+const kind = ({ file, listed }, { status }) => (status !== 0 ? 'unread' : listed ? 'listed' : file.size === 0 ? 'empty' : 'none');
+
 // A file's line once it is read.
-function state({ file, listed }, { status, readError }, cut) {
-    const many = plural(listed, 'instrument');
+function state(file, result, cut) {
+    const many = plural(file.listed, 'instrument');
     if (cut)
-        return listed ? `${many} listed, then the list was full` : 'it holds instruments, but the list was full';
-    if (status !== 0)
-        return `${listed ? `${many}, then ` : ''}could not be read (${readError ?? 'a read failed'})`;
-    return listed ? many : file.size === 0 ? 'empty' : 'no instrument';
+        return file.listed ? `${many} listed, then the list was full` : 'it holds instruments, but the list was full';
+    return { unread: `${file.listed ? `${many}, then ` : ''}could not be read (${result.readError ?? 'a read failed'})`,
+             listed: many, empty: 'empty', none: 'no instrument' }[kind(file, result)];
 }
 
 // How many instruments the one file holds, and why the list may not hold them all.
@@ -69,11 +72,9 @@ function counted({ status, readError }) {
 // cut short.
 function summary(results, cut) {
     const files = list.files;
-    const which = (kept) => files.filter((_, i) => results[i] && kept(files[i], results[i])).map(({ path }) => path);
+    const which = (wanted) => files.filter((file, i) => results[i] && kind(file, results[i]) === wanted).map(({ path }) => path);
     const said = [`${files.length} files: ${plural(list.entries.length, 'instrument')} listed, ${list.different.size} different.`];
-    const unread = which((_, { status }) => status !== 0);
-    const empty = which(({ file }, { status }) => status === 0 && file.size === 0);
-    const none = which(({ file, listed }, { status }) => status === 0 && file.size > 0 && listed === 0);
+    const [unread, empty, none] = ['unread', 'empty', 'none'].map(which);
     if (unread.length)
         said.push(`Could not be read: ${named(unread)}.`);
     if (empty.length)
@@ -120,7 +121,9 @@ function showProgress(offset) {
 // for, and one more to tell whether there are more; resolves with its answer, or with 'stopped'
 // once the run is cancelled.
 function readFile(job, index, bytes) {
-    job.worker.postMessage({ module: job.module, index, bytes, count: LIST_LIMIT - list.entries.length + 1 }, bytes ? [bytes] : []);
+    if (job.failed)  // the worker died while the page read a file into memory
+        return Promise.resolve(job.failed);
+    job.worker.postMessage({ index, bytes, count: LIST_LIMIT - list.entries.length + 1 }, bytes ? [bytes] : []);
     return new Promise((resolve) => (job.answer = resolve));
 }
 
@@ -145,19 +148,20 @@ async function readOne(job, index) {
     return job.done ? { type: 'stopped' } : readFile(job, index, bytes);
 }
 
-// The run of `files`, with its worker, which gets the files first; its entries go to the list
-// as they come.
+// The run of `files`, with its worker, which gets the module and the files first; its entries go
+// to the list as they come.
 function startJob(files, module, url) {
-    const job = { module, worker: new Worker(url), total: files.reduce((sum, { file }) => sum + file.size, 0), before: 0, index: 0,
-                  timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, done: false };
+    const job = { worker: new Worker(url), total: files.reduce((sum, { file }) => sum + file.size, 0), before: 0, index: 0,
+                  timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, failed: null, done: false };
     const handlers = { progress: (data) => showProgress(data.offset), entry: (data) => addEntry(data.text, job.index) };
     job.worker.onmessage = ({ data }) => (handlers[data.type] ?? job.answer)(data);
     // A worker that cannot start, or dies, ends the run as one that reports a failure does.
     job.worker.onerror = (event) => {
         event.preventDefault();
-        job.answer({ type: 'failed', message: event.message || 'the page\'s worker stopped' });
+        job.failed = { type: 'failed', message: event.message || 'the page\'s worker stopped' };
+        job.answer?.(job.failed);
     };
-    job.worker.postMessage({ files: files.map(({ file }) => file) });
+    job.worker.postMessage({ module, files: files.map(({ file }) => file) });
     return job;
 }
 

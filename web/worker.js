@@ -97,7 +97,7 @@ class Entries extends Fd {
 }
 
 let lastProgress = 0;  // over the whole run, so that many small files do not flood the page
-let files = [];  // the run's files, in order
+let run = { module: null, files: [] };  // the run's module, and its files in order
 const ahead = new Map();  // files read ahead, by index: their bytes
 let aloneUntil = 0;  // the files before this one are read one by one
 
@@ -108,6 +108,7 @@ let aloneUntil = 0;  // the files before this one are read one by one
 function readAhead(index) {
     if (!ahead.has(index) && index >= aloneUntil) {
         let end = index;
+        const { files } = run;
         for (let total = 0; end < files.length && total + files[end].size <= SLICE_SIZE; ++end)
             total += files[end].size;
         if (end - index < 2)
@@ -150,16 +151,16 @@ function runKeldo(module, file, count) {
     return { type: 'done', status, opened: input.opened, readError };
 }
 
-// First the run's files; then, for each, its index, the count of tags to list, and its bytes
-// where the page read it itself.
+// First the module and the run's files; then, for each file, its index, the count of tags to
+// list, and its bytes where the page read it itself.
 self.onmessage = ({ data }) => {
     if (data.files) {
-        files = data.files;
+        run = data;
         return;
     }
-    const { module, index, count, bytes } = data;
+    const { index, count, bytes } = data;
     try {
-        postMessage(runKeldo(module, bytes ? new Uint8Array(bytes) : readAhead(index) ?? files[index], count));
+        postMessage(runKeldo(run.module, bytes ? new Uint8Array(bytes) : readAhead(index) ?? run.files[index], count));
     } catch (error) {
         postMessage({ type: 'failed', message: String(error?.message ?? error) });
     }
