@@ -1,7 +1,10 @@
 // keldo-list [OPTION]... FILE...: every instrument in each FILE, as one MML source or as JSON
 // Lines. Its help text, below, and its manual page, keldo-list.1, are the reference.
+#include "folder_walk.h"
 #include "listing.h"
 #include "report.h"
+
+#include <getopt.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +12,8 @@
 #include <cstring>
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -17,7 +22,7 @@ namespace {
 constexpr char HELP[] =
     "Usage: keldo-list [OPTION]... FILE...\n"
     "Print every instrument in each FILE: the block after each SNDF tag, in file order,\n"
-    "as keldo prints the block after the first.\n"
+    "as keldo prints the block after the first. With FILE -, read standard input.\n"
     "\n"
     "The output is one MML source: the banner once, then for each FILE a line\n"
     "\"; file NAME\" and each instrument it holds, its \"; px = N\" line and its\n"
@@ -27,6 +32,8 @@ constexpr char HELP[] =
     "  --json             one JSON object a line instead: one per instrument, and one\n"
     "                     per FILE that holds none or cannot be read\n"
     "  -m, --max-count=N  list at most N instruments of each FILE\n"
+    "  -r, --recursive    list the files under each FILE that is a folder, followed\n"
+    "                     down its subfolders, in the order of their paths\n"
     "  --separate         each instrument as keldo alone prints it (the banner, the\n"
     "                     offset line, definitions numbered 0), followed by a NUL\n"
     "                     byte; a FILE without any, or that cannot be read, as keldo\n"
@@ -35,14 +42,36 @@ constexpr char HELP[] =
     "  --version          print the version and exit\n"
     "  --                 end the options: every argument after it is a FILE\n"
     "\n"
+    "Options may stand before, between or after the FILEs.\n"
     "A FILE that cannot be read is named on standard error, and the run goes on.\n"
     "Exit status: 0 when every FILE was read, 1 when one could not be or the output\n"
     "could not be written, 2 for a usage error.\n";
 constexpr char VERSION[] = "keldo-list (keldo) 0.01\n";
 constexpr char TRY_HELP[] = "Try 'keldo-list --help' for more information.\n";
+constexpr char STANDARD_INPUT[] = "-";
 
 constexpr int EXIT_READ_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+// What parse_options returns when the run goes on to the FILEs.
+constexpr int RUN_ON = -1;
+
+// The long options' values that no short option has.
+enum long_only { JSON = 256, SEPARATE, HELP_OPTION, VERSION_OPTION };
+
+constexpr option OPTIONS[] = {
+    {"json", no_argument, nullptr, JSON},
+    {"max-count", required_argument, nullptr, 'm'},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"separate", no_argument, nullptr, SEPARATE},
+    {"help", no_argument, nullptr, HELP_OPTION},
+    {"version", no_argument, nullptr, VERSION_OPTION},
+    {nullptr, 0, nullptr, 0},
+};
+
+struct list_options {
+    list_run run;
+    bool recursive = false;
+};
 
 #if defined(_WIN32)
 // Names come in as UTF-8 (see wmain) and are opened by their UTF-16 form, so that a file of any
@@ -56,8 +85,16 @@ std::FILE* open_input(const char* path)
     }
     return _wfopen(wide, L"rb");
 }
+
+// Standard input's bytes as they are, with no CR LF turned into LF and no end at a Ctrl+Z.
+std::FILE* binary_stdin()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    return stdin;
+}
 #else
 std::FILE* open_input(const char* path) { return std::fopen(path, "rb"); }
+std::FILE* binary_stdin() { return stdin; }
 #endif
 
 bool parse_count(const char* text, std::int64_t& count)
@@ -68,110 +105,137 @@ bool parse_count(const char* text, std::int64_t& count)
     return *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && count > 0;
 }
 
-int usage_error(const char* what, const char* argument = nullptr)
+int usage_error(const char* what, const char* argument = nullptr, int length = -1)
 {
-    std::fprintf(stderr, argument ? "keldo-list: %s '%s'\n" : "keldo-list: %s\n", what, argument);
+    if (argument)
+        std::fprintf(stderr, "keldo-list: %s '%.*s'\n", what, length, argument);
+    else
+        std::fprintf(stderr, "keldo-list: %s\n", what);
     std::fputs(TRY_HELP, stderr);
     return EXIT_USAGE;
 }
 
-bool is_option(const char* argument, const char* name)
+// The option getopt_long refused, as the user typed it: "-x", or "--name" without its value.
+int refused(const char* what, char** argv, int short_option)
 {
-    return std::strcmp(argument, name) == 0;
+    const char* typed = argv[optind - 1];
+    if (short_option == 0 || std::strncmp(typed, "--", 2) == 0)
+        return usage_error(what, typed, static_cast<int>(std::strcspn(typed, "=")));
+    const char text[] = {'-', static_cast<char>(short_option), '\0'};
+    return usage_error(what, text);
 }
 
-// Whether `argument` is an option that takes the next argument as its value.
-bool takes_value(const char* argument)
+// Reads the options into `options`, leaving optind at the first FILE (getopt_long moves the
+// FILEs after the options); returns the exit status when the run ends here (help, version, a
+// usage error), else RUN_ON.
+int parse_options(int argc, char** argv, list_options& options)
 {
-    return is_option(argument, "-m") || is_option(argument, "--max-count");
-}
-
-// The index of the first FILE after argv[i], or argc. Options may stand anywhere before "--".
-int next_file(int argc, char** argv, int i, bool& options_ended)
-{
-    while (++i < argc) {
-        const char* argument = argv[i];
-        if (options_ended || argument[0] != '-' || argument[1] == '\0')
-            return i;
-        if (is_option(argument, "--"))
-            options_ended = true;
-        else if (takes_value(argument))
-            ++i;
-    }
-    return argc;
-}
-
-// Reads the options into `run`; returns the exit status when the run ends here (help, version,
-// a usage error), else -1.
-int parse_options(int argc, char** argv, list_run& run)
-{
-    bool options_ended = false;
-    const bool any_file = next_file(argc, argv, 0, options_ended) < argc;
-    for (int i = 1; i < argc && !is_option(argv[i], "--"); ++i) {
-        const char* argument = argv[i];
-        const char* count = nullptr;
-        if (argument[0] != '-' || argument[1] == '\0')
-            continue;
-        if (is_option(argument, "--json"))
-            run.form = list_form::json;
-        else if (is_option(argument, "--separate"))
-            run.form = list_form::separate;
-        else if (is_option(argument, "--help"))
+    opterr = 0;  // its messages are ours
+    for (int option; (option = getopt_long(argc, argv, ":m:r", OPTIONS, nullptr)) != -1;) {
+        switch (option) {
+        case JSON:
+            options.run.form = list_form::json;
+            break;
+        case SEPARATE:
+            options.run.form = list_form::separate;
+            break;
+        case 'm':
+            if (!parse_count(optarg, options.run.max_count))
+                return usage_error("not a count of instruments:", optarg);
+            break;
+        case 'r':
+            options.recursive = true;
+            break;
+        case HELP_OPTION:
             return std::fputs(HELP, stdout), EXIT_SUCCESS;
-        else if (is_option(argument, "--version"))
+        case VERSION_OPTION:
             return std::fputs(VERSION, stdout), EXIT_SUCCESS;
-        else if (std::strncmp(argument, "--max-count=", 12) == 0)
-            count = argument + 12;
-        else if (!takes_value(argument))
-            return usage_error("unknown option", argument);
-        else if (++i < argc)
-            count = argv[i];
-        else
-            return usage_error("a count must follow", argument);
-        if (count && !parse_count(count, run.max_count))
-            return usage_error("not a count of instruments:", count);
+        case ':':
+            return refused("a count must follow", argv, optopt);
+        default:
+            return refused("unknown option", argv, optopt);
+        }
     }
-    return any_file ? -1 : usage_error("no FILE given");
+    return optind < argc ? RUN_ON : usage_error("no FILE given");
 }
 
-// Lists one FILE; false when it could not be read whole.
+// Names `path` and why it could not be read on standard error.
+void say_unread(const char* path, const char* reason)
+{
+    std::fputs("keldo-list: ", stderr);
+    print_escaped_name(stderr, path);
+    std::fprintf(stderr, ": %s\n", reason);
+}
+
+// Lists one FILE, or standard input for "-"; false when it could not be read whole.
 bool list_file(const char* path, list_run& run)
 {
-    std::FILE* in = open_input(path);
+    const bool standard_input = std::strcmp(path, STANDARD_INPUT) == 0;
+    std::FILE* in = standard_input ? binary_stdin() : open_input(path);
     const char* reason = nullptr;
     if (in == nullptr) {
         reason = std::strerror(errno);
         list_unopened(path, reason, run, stdout);
     } else {
         buffer_input(in);
-        reason = list_input(in, path, run, stdout);
-        std::fclose(in);
+        reason = list_input(file_source(in), path, run, stdout);
+        if (!standard_input)
+            std::fclose(in);
     }
-    if (reason) {
-        std::fputs("keldo-list: ", stderr);
-        print_escaped_name(stderr, path);
-        std::fprintf(stderr, ": %s\n", reason);
-    }
+    if (reason)
+        say_unread(path, reason);
     return reason == nullptr;
+}
+
+struct walk {
+    list_run& run;
+    bool all_read;
+};
+
+bool visit(const char* path, void* context)
+{
+    walk& w = *static_cast<walk*>(context);
+    w.all_read = list_file(path, w.run) && w.all_read;
+    return w.run.write_error == 0;
+}
+
+// Lists one FILE argument: with -r, a folder's files one by one.
+bool list_argument(const char* path, list_options& options)
+{
+    if (!options.recursive || std::strcmp(path, STANDARD_INPUT) == 0 || !is_folder(path))
+        return list_file(path, options.run);
+    walk w{options.run, true};
+    if (!walk_folder(path, visit, &w) && options.run.write_error == 0) {
+        say_unread(path, std::strerror(errno));
+        return false;
+    }
+    return w.all_read;
+}
+
+// Closes standard output; false, after saying why, when a write to it failed.
+bool output_closed(int write_error)
+{
+    errno = 0;
+    if (close_stdout() && write_error == 0)
+        return true;
+    const int reason = write_error != 0 ? write_error : errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "keldo-list: the output could not be written: %s\n", std::strerror(reason));
+    return false;
 }
 
 int run(int argc, char** argv)
 {
-    list_run run;
-    const int ended = parse_options(argc, argv, run);
-    if (ended >= 0)
-        return close_stdout() ? ended : EXIT_READ_FAILED;
-    begin_list(run, stdout);
+    list_options options;
+    const int ended = parse_options(argc, argv, options);
+    if (ended != RUN_ON)
+        return output_closed(0) ? ended : EXIT_READ_FAILED;
+    begin_list(options.run, stdout);
     bool all_read = true;
-    bool options_ended = false;
     // A failed write ends the run at once: a reader that closed the pipe wants no more.
-    for (int i = next_file(argc, argv, 0, options_ended); i < argc && !std::ferror(stdout);
-         i = next_file(argc, argv, i, options_ended))
-        all_read = list_file(argv[i], run) && all_read;
-    if (!close_stdout()) {
-        std::fputs("keldo-list: the output could not be written\n", stderr);
+    for (int i = optind; i < argc && options.run.write_error == 0; ++i)
+        all_read = list_argument(argv[i], options) && all_read;
+    if (!output_closed(options.run.write_error))
         return EXIT_READ_FAILED;
-    }
     return all_read ? EXIT_SUCCESS : EXIT_READ_FAILED;
 }
 

@@ -1,13 +1,10 @@
-// keldo-list's listing. The scan resumes right after each tag: no tag can begin inside another,
+// keldo-list's listing. The search resumes right after each tag: no tag can begin inside another,
 // so the tags it finds are those of the whole input, in order, each read once.
 #include "listing.h"
 
 #include "dump.h"
 #include "json.h"
 #include "report.h"
-#include "scan.h"
-
-#include <sys/types.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -15,11 +12,17 @@
 
 namespace {
 
-constexpr char CHANGED[] = "it changed while it was read";
+// One input at a time, and too large for a WebAssembly stack.
+tag_stream stream;
+found_block block;
 
-std::int64_t next_tag(std::FILE* in, std::int64_t px)
+// Whether what was written to `out` so far reached it; the first failure is kept in `run`.
+bool written(std::FILE* out, list_run& run)
 {
-    return fseeko(in, static_cast<off_t>(px), SEEK_SET) == 0 ? find_tag(in, px) : SCAN_READ_ERROR;
+    std::fflush(out);
+    if (std::ferror(out) && run.write_error == 0)
+        run.write_error = errno != 0 ? errno : EIO;
+    return !std::ferror(out);
 }
 
 void print_json_bytes(std::FILE* out, const unsigned char* bytes, int count)
@@ -67,7 +70,6 @@ void print_instrument(std::FILE* out, const list_run& run, const char* name, std
         std::fputc('\0', out);
         break;
     }
-    std::fflush(out);
 }
 
 // The end of an input that held `found` instruments, or could not be read whole for `reason`;
@@ -90,7 +92,6 @@ void end_input(std::FILE* out, const list_run& run, const char* name, std::int64
         std::fputs(reason ? CANNOT_OPEN : NOT_FOUND, out);
         std::fputc('\0', out);
     }
-    std::fflush(out);
 }
 
 } // namespace
@@ -111,7 +112,7 @@ void begin_list(const list_run& run, std::FILE* out)
         std::fputs(BANNER, out);
 }
 
-const char* list_input(std::FILE* in, const char* name, list_run& run, std::FILE* out)
+const char* list_input(byte_source in, const char* name, list_run& run, std::FILE* out)
 {
     if (run.form == list_form::mml) {
         std::fputs("; file ", out);
@@ -119,30 +120,23 @@ const char* list_input(std::FILE* in, const char* name, list_run& run, std::FILE
         std::fputc('\n', out);
     }
     std::int64_t found = 0;
-    std::int64_t px = find_tag(in);
-    const char* reason = nullptr;
-    instrument_block block;
-    for (; px >= 0; px = next_tag(in, px)) {
-        errno = 0;
-        if (!read_block(in, px, block)) {
-            // Without an error, the tag was gone from where the scan found it.
-            reason = errno != 0 ? std::strerror(errno) : CHANGED;
-            break;
-        }
-        print_instrument(out, run, name, found, px, block);
-        if (std::ferror(out))
+    stream_result result = stream_result::end;
+    start_stream(stream, in);
+    while (found != run.max_count && (result = next_block(stream, block)) == stream_result::found) {
+        print_instrument(out, run, name, found, block.px, block.block);
+        if (!written(out, run))
             return nullptr;  // the run fails on the write, and no reader wants more
         ++run.listed;
-        if (++found == run.max_count)
-            break;
+        ++found;
     }
-    if (px == SCAN_READ_ERROR)
-        reason = std::strerror(errno);
-    end_input(out, run, name, found, reason, reason && px >= 0 ? px : 0);
+    const char* reason = result == stream_result::failed ? std::strerror(stream.error) : nullptr;
+    end_input(out, run, name, found, reason, reason ? block.px : 0);
+    written(out, run);
     return reason;
 }
 
-void list_unopened(const char* name, const char* reason, const list_run& run, std::FILE* out)
+void list_unopened(const char* name, const char* reason, list_run& run, std::FILE* out)
 {
     end_input(out, run, name, 0, reason, 0);
+    written(out, run);
 }

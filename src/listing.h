@@ -2,6 +2,8 @@
 // each tag, written in one of three forms as soon as it is found.
 #pragma once
 
+#include "tag_stream.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -15,6 +17,7 @@ struct list_run {
     list_form form = list_form::mml;
     std::int64_t max_count = -1;  // instruments listed from one input at most; -1 for all
     std::int64_t listed = 0;      // instruments listed so far: the number of the next one
+    int write_error = 0;          // errno of the first write to the output that failed, if one did
 };
 
 // Prints a file name for a line of text: a control character would end the line or hide what
@@ -25,9 +28,10 @@ void print_escaped_name(std::FILE* out, const char* name);
 void begin_list(const list_run& run, std::FILE* out);
 
 // Lists the instruments of `in`, named `name`, to `out`, each flushed as soon as it is found.
-// Returns null when the input was read to its end (or to max_count), else why it was not.
-const char* list_input(std::FILE* in, const char* name, list_run& run, std::FILE* out);
+// Returns null when the input was read to its end (or to max_count), else why it was not. A
+// failed write ends the listing at once and is kept in `run`.
+const char* list_input(byte_source in, const char* name, list_run& run, std::FILE* out);
 
 // What an input that cannot be opened, for `reason`, lists: nothing in MML, a record in JSON,
 // keldo's message in the separate form.
-void list_unopened(const char* name, const char* reason, const list_run& run, std::FILE* out);
+void list_unopened(const char* name, const char* reason, list_run& run, std::FILE* out);

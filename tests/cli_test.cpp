@@ -7,7 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <regex>
 
 namespace {
@@ -137,6 +141,8 @@ TEST(List, FilesAndOptions)
         {"options after the files; at most one instrument a file", {two, one, "-m", "1"},
          head + two + "\n" + listed(4097, 0) + "; file " + one + "\n" + listed(14, 1), 0},
         {"--max-count=", {"--max-count=1", two}, head + two + "\n" + listed(4097, 0), 0},
+        {"-m1 and --max-count 1: the count in the option's word or the next", {"-m1", two, "--max-count", "1", one},
+         head + two + "\n" + listed(4097, 0) + "; file " + one + "\n" + listed(14, 1), 0},
         {"-- ends the options: a file named -x", {"--", "-x"}, head + "-x\n" + listed(4, 0), 0, "", tool::keldo_list, dashed_dir.c_str()},
         {"JSON: the pitch byte 0x80 is not 0x00", {"--json", zeros}, json_zeros, 0},
         {"JSON: a file without an instrument, and one that cannot be opened", {empty, "--json", missing},
@@ -175,7 +181,7 @@ TEST(List, HelpNamesEveryOption)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("Usage: keldo-list [OPTION]... FILE...\n", 0), 0u) << r.out;
-    for (const char* option : {"--json", "-m, --max-count=N", "--separate", "--help", "--version", "\n  -- "})
+    for (const char* option : {"--json", "-m, --max-count=N", "-r, --recursive", "--separate", "--help", "--version", "\n  -- "})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
@@ -213,9 +219,41 @@ TEST(List, FailedWriteEndsTheRun)
     for (const char* out : {BROKEN_PIPE, "/dev/full"}) {
         const run_result r = run_keldo({path}, {out, false, nullptr, tool::keldo_list});
         EXPECT_EQ(r.status, 1) << out;
-        EXPECT_EQ(r.err, "keldo-list: the output could not be written\n") << out;
+        EXPECT_EQ(r.err, "keldo-list: the output could not be written: " + std::string(std::strerror(out == BROKEN_PIPE ? EPIPE : ENOSPC)) + "\n") << out;
     }
     unlink(path.c_str());
+}
+
+// Standard input, a pipe that cannot go back, lists as the file it carries: tags on both sides
+// of the reader's window, the last block cut short by the end.
+TEST(List, StandardInputIsTheFile)
+{
+    std::string bytes = bytes_with(200000, 10, "SNDF\x01").replace(66040, 5, "SNDF\x02").replace(199800, 5, "SNDF\x03");
+    const std::string file = make_file("piped.bin", bytes);
+    std::string expected = run_keldo({file}, {nullptr, false, nullptr, tool::keldo_list}).out;
+    expected.replace(expected.find(file), file.size(), "-");
+    const run_result r = run_keldo({"-"}, {nullptr, false, nullptr, tool::keldo_list, file.c_str()});
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// -r lists a folder's files as if they were named one by one in the order of their paths,
+// whatever order the folder gives them in.
+TEST(List, RecursiveIsTheFilesInPathOrder)
+{
+    const std::string tree = temp_path("tree");
+    std::vector<std::string> files;
+    for (const char* name : {"b.bin", "a/z.bin", "a/x/y.bin", "a.bin", "c/empty.bin"}) {
+        const std::string path = tree + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        files.push_back(write_file(path, name[0] == 'c' ? "" : bytes_with(3000, 3, "SNDF").replace(1000, 5, "SNDF" + std::string(name, 1))));
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> named = {"-m2", "--json"};
+    named.insert(named.end(), files.begin(), files.end());
+    const run_result walked = run_keldo({"-m2", "-r", "--json", tree}, {nullptr, false, nullptr, tool::keldo_list});
+    EXPECT_EQ(walked.out, run_keldo(named, {nullptr, false, nullptr, tool::keldo_list}).out);
+    EXPECT_EQ(walked.status, 0) << walked.err;
 }
 
 // Names are bytes: every one gives a line that a JSON parser reads, and gives back the name,

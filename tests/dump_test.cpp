@@ -217,7 +217,7 @@ listing list_bytes(const std::string& bytes, list_form form, stream_fault fault 
     });
     list_run run;
     run.form = form;
-    const char* reason = list_input(in, "f", run, out);
+    const char* reason = list_input(file_source(in), "f", run, out);
     std::fclose(in);
     std::fclose(out);
     const listing l{reason, std::string(text, size)};

@@ -2,10 +2,13 @@
 #include "support.h"
 #include "dump.h"
 #include "scan.h"
+#include "tag_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -125,6 +128,58 @@ TEST(FindTag, MatchesNaiveSearchAroundChunkEdges)
                 EXPECT_EQ(scan_bytes(bytes), at + TAG_LENGTH) << "tag at " << at << " + " << extra;
             }
         }
+    }
+}
+
+// The reader of every tag against a naive one: each tag's offset, its block and how much of it
+// the input held. Inputs dense in tags and partial tags end on and around the edges of its
+// window, delivered in reads of every size a pipe or an unpacker may give; and a lone tag lies
+// across the edge of two reads in every way.
+struct chunked {
+    std::string bytes;
+    std::int64_t step;  // the size of every read, or 0 for sizes that change from read to read
+    std::mt19937 random{54321};
+    std::size_t at = 0;
+};
+
+std::int64_t read_chunk(void* context, unsigned char* into, std::int64_t size)
+{
+    chunked& c = *static_cast<chunked*>(context);
+    const std::int64_t sizes[] = {1, 3, 517, 4096, 70000};
+    const auto n = std::min<std::int64_t>({size, c.step ? c.step : sizes[c.random() % 5], std::int64_t(c.bytes.size() - c.at)});
+    std::memcpy(into, c.bytes.data() + c.at, n);
+    c.at += n;
+    return n;
+}
+
+void expect_naive_listing(chunked& input)
+{
+    static tag_stream stream;
+    start_stream(stream, {&input, read_chunk});
+    const std::string& bytes = input.bytes;
+    found_block found;
+    for (std::size_t at = bytes.find(SCAN_TAG); at != std::string::npos; at = bytes.find(SCAN_TAG, at + TAG_LENGTH)) {
+        ASSERT_EQ(next_block(stream, found), stream_result::found) << bytes.size() << ", tag at " << at;
+        const std::string block = bytes.substr(at + TAG_LENGTH, BLOCK_READ_SIZE);
+        EXPECT_EQ(found.px, std::int64_t(at + TAG_LENGTH)) << bytes.size();
+        EXPECT_EQ(found.held, std::int64_t(block.size())) << bytes.size() << ", tag at " << at;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(found.block.bytes), BLOCK_READ_SIZE), block + std::string(BLOCK_READ_SIZE - block.size(), '\0'));
+    }
+    EXPECT_EQ(next_block(stream, found), stream_result::end) << bytes.size();
+}
+
+TEST(TagStream, MatchesNaiveListing)
+{
+    std::mt19937 random(12345);
+    for (std::int64_t size : {0, 4, 515, 516, 517, 66051, 66652, 198156}) {
+        chunked input{std::string(size, 'x'), 0};
+        for (char& b : input.bytes)
+            b = "SNDFxSNDF"[random() % 9];
+        expect_naive_listing(input);
+    }
+    for (std::int64_t at = 8186; at <= 8196; ++at) {
+        chunked input{bytes_with(9000, at, SCAN_TAG), 4096};
+        expect_naive_listing(input);
     }
 }
 

@@ -109,6 +109,32 @@ bool testing_windows_build()
     return binary_ends_with(".exe");
 }
 
+namespace {
+
+// The read end of a pipe that a process of its own fills with the file at `path`, a block at a
+// time, as a shell's cat does.
+int piped(const char* path)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return -1;
+    if (fork() == 0) {
+        close(ends[0]);  // a reader that is gone ends the writer
+        const std::string bytes = read_file(path);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = write(ends[1], bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at));
+            if (n <= 0)
+                _exit(1);
+            at += n;
+        }
+        _exit(0);
+    }
+    close(ends[1]);
+    return ends[0];
+}
+
+} // namespace
+
 run_result run_keldo(const std::vector<std::string>& args, const run_options& options)
 {
     // KELDO_BINARY (KELDO_LIST_BINARY) runs another build of the tool, through KELDO_RUNNER (an
@@ -123,7 +149,7 @@ run_result run_keldo(const std::vector<std::string>& args, const run_options& op
     const pid_t pid = fork();
     if (pid == 0) {
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = options.stdin_path ? piped(options.stdin_path) : open("/dev/null", O_RDONLY);
         if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0)
             _exit(127);
         int ends[2];

@@ -20,12 +20,14 @@ enum class tool { keldo, keldo_list };
 // RUN_TIME_LIMIT seconds so that a hang fails the test; standard output goes to `stdout_path`
 // when given (and is then not captured), is closed for CLOSED_STDOUT, or is a pipe whose reader
 // has gone for BROKEN_PIPE (with SIGPIPE ignored, so that the tool must see the failed write
-// itself), and is line-buffered under `line_buffered`; standard input is /dev/null.
+// itself), and is line-buffered under `line_buffered`; standard input is a pipe that the file
+// `stdin_path` is written into, or /dev/null.
 struct run_options {
     const char* stdout_path = nullptr;
     bool line_buffered = false;
     const char* cwd = nullptr;
     tool program = tool::keldo;
+    const char* stdin_path = nullptr;
 };
 run_result run_keldo(const std::vector<std::string>& args, const run_options& options = {});
 constexpr char CLOSED_STDOUT[] = "";
