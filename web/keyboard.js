@@ -44,8 +44,12 @@ function showSounding(number) {
         key.setAttribute('aria-pressed', String(Number(key.dataset.number) === number));
 }
 
-// Typing in a field or choosing in a menu keeps its keys.
-const typing = (target) => target instanceof Element && target.closest('input, select, textarea, [contenteditable], [role="menu"]');
+// The keys play wherever the focus is but in a field that takes text: a menu or a file box just
+// chosen from keeps the focus, and none of these keys means anything there (the key's default,
+// a menu's search by first letter, is prevented).
+const NOT_TEXT = new Set(['button', 'checkbox', 'color', 'file', 'image', 'radio', 'range', 'reset', 'submit']);
+const typing = (target) => target instanceof Element &&
+    (target.closest('textarea, [contenteditable]:not([contenteditable="false"])') || (target instanceof HTMLInputElement && !NOT_TEXT.has(target.type)));
 
 function keyDown(event) {
     const at = ROWS.indexOf(event.code);

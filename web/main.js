@@ -17,9 +17,15 @@ if ('serviceWorker' in navigator && !document.getElementById('worker.js'))
 
 const PLAY_SECONDS = 1;
 
-// Each box, a drop and the system's "open with" give the run their files, several at once.
-for (const input of [ui.file, ui.folder])
-    input.addEventListener('change', () => run(fromInput(input)));
+// Each box, a drop and the system's "open with" give the run their files, several at once. A box
+// is emptied once its files are taken, so that choosing the same ones again is a new choice.
+for (const input of [ui.file, ui.folder]) {
+    input.addEventListener('change', () => {
+        const files = fromInput(input);
+        input.value = '';
+        run(files);
+    });
+}
 if ('launchQueue' in window)
     window.launchQueue.setConsumer(async (launched) => launched.files?.length && run(await fromLaunch(launched)));
 ui.cancel.addEventListener('click', cancel);

@@ -18,7 +18,8 @@ const script = esbuild.buildSync({ entryPoints: [path.join(site, 'main.js')], bu
     .outputFiles[0].text;
 const style = read('style.css').toString();
 const block = (name, type) => `<script type="application/octet-stream" id="${name}" data-type="${type}">${read(name).toString('base64')}</script>`;
-const policy = `default-src 'none'; script-src ${hash(script)} blob: 'wasm-unsafe-eval'; worker-src blob:; style-src ${hash(style)}; ` +
+// The audio worklet loads from a data: URL of its kept script (see ownWorklet).
+const policy = `default-src 'none'; script-src ${hash(script)} blob: data: 'wasm-unsafe-eval'; worker-src blob:; style-src ${hash(style)}; ` +
                "img-src data:; base-uri 'none'; form-action 'none'";
 const licence = (name) => read(`licences/${name}`).toString().replaceAll('--', '- -');
 

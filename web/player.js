@@ -4,7 +4,7 @@
 // ends the sound, along the model's ramp.
 import { shownText } from './shown.js';
 import { soundOf } from './sound.js';
-import { ownScript } from './ui.js';
+import { ownWorklet } from './ui.js';
 
 let audio = null;  // made on the first note, as browsers want
 let loaded = null;  // the worklet's script, added to it
@@ -40,7 +40,7 @@ export async function startNote(key, frequency, seconds = null) {
     setSounding(note);
     audio = audio ?? new AudioContext();
     audio.resume();
-    loaded = loaded ?? ownScript('voice-worklet.js').then((url) => audio.audioWorklet.addModule(url));
+    loaded = loaded ?? ownWorklet('voice-worklet.js').then((url) => audio.audioWorklet.addModule(url));
     try {
         await loaded;
     } catch (error) {

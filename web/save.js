@@ -24,11 +24,21 @@ function tell(text) {
 const stem = (path) => path.replace(/(.)\.[^./]*$/, '$1');
 // The name of entry k's file without its folders and its last extension.
 const entryStem = (k) => stem(list.files[list.entries[k].file].path.split('/').pop());
-// What was read: the one file, the one folder all came from, or else keldo.
+// What was read: the one file; the deepest folder that all the files lie in (bank for
+// bank/a/x.bin and bank/b/y.bin); or else the first file and how many more (x-and-1-more).
 function runStem() {
-    const paths = list.files.map(({ path }) => path);
-    const folder = paths[0].split('/')[0];
-    return paths.length === 1 ? stem(paths[0].split('/').pop()) : paths.every((path) => path.startsWith(`${folder}/`)) ? folder : 'keldo';
+    const paths = list.files.map(({ path }) => path.split('/'));
+    const name = stem(paths[0].at(-1));
+    if (paths.length === 1)
+        return name;
+    let common = paths[0].length - 1;  // how many folders, from the top, every path shares
+    for (const path of paths) {
+        let i = 0;
+        while (i < common && i < path.length - 1 && path[i] === paths[0][i])
+            ++i;
+        common = i;
+    }
+    return common > 0 ? paths[0][common - 1] : `${name}-and-${paths.length - 1}-more`;
 }
 const source = (parts) => new Blob(parts, { type: 'text/plain' });
 

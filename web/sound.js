@@ -15,8 +15,9 @@
 //   its last entry it goes on with the entries after the loop mark "|", over and over, for as
 //   long as the note is held; without a mark, or with the mark after the last entry, the last
 //   entry holds. No entries: full volume.
-// - A note ends along a raised-cosine ramp of 5 ms to silence, whether its key is let go or its
-//   second (Play, Save as .wav) is over: never in one step.
+// - A note starts along a raised-cosine ramp of 2 ms from silence, and ends along one of 5 ms to
+//   silence, whether its key is let go or its second (Play, Save as .wav) is over: never in one
+//   step, so that neither end clicks.
 // - The pitch envelope is not played: what one of its steps means in pitch belongs to the sound
 //   driver that plays the MML.
 // - A full-range wave at full volume peaks at -2 dB of full scale, before the ripple of its
@@ -25,6 +26,7 @@ import { parseInstrument, rangeOf } from './draw.js';
 
 export const SAMPLE_RATE = 44100;  // of the WAV file
 const FRAMES_A_SECOND = 60;
+const ATTACK_SECONDS = 0.002;
 const RELEASE_SECONDS = 0.005;
 const PEAK = 10 ** (-2 / 20);
 const CYCLE_SIZE = 4096;  // samples of the band-limited cycle, read with linear interpolation
@@ -98,6 +100,7 @@ export class Voice {
         this.volumeRange = rangeOf(this.volume?.values ?? []);
         this.frameLength = sampleRate / FRAMES_A_SECOND;
         this.time = 0;
+        this.attackLength = Math.round(ATTACK_SECONDS * sampleRate);
         this.releaseLength = Math.round(RELEASE_SECONDS * sampleRate);
         this.releasedAt = length === null ? Infinity : length - this.releaseLength;
     }
@@ -111,8 +114,10 @@ export class Voice {
         const values = this.volume?.values ?? [];
         const frame = Math.floor(this.time / this.frameLength);
         const level = values.length === 0 ? 1 : volumeEntry(this.volume, frame) / this.volumeRange;
-        const ramp = (this.time - this.releasedAt) / this.releaseLength;
-        return ramp <= 0 ? level : ramp >= 1 ? 0 : (level * (1 + Math.cos(Math.PI * ramp))) / 2;
+        const rise = this.time / this.attackLength;
+        const fall = (this.time - this.releasedAt) / this.releaseLength;
+        const attack = rise >= 1 ? 1 : (1 - Math.cos(Math.PI * rise)) / 2;
+        return fall <= 0 ? attack * level : fall >= 1 ? 0 : (attack * level * (1 + Math.cos(Math.PI * fall))) / 2;
     }
 
     // Fills `out` with the next samples; returns whether the note sounds on after them.

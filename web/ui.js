@@ -26,3 +26,11 @@ export async function ownFile(name) {
 export async function ownScript(name) {
     return URL.createObjectURL(new Blob([await (await ownFile(name)).blob()], { type: 'text/javascript' }));
 }
+
+// The URL an audio worklet's module loads from. A page opened from the disk has no origin of its
+// own, and Chromium loads no worklet from such a page's blob: URLs; the script kept inside the
+// page, as a data: URL, it does.
+export async function ownWorklet(name) {
+    const kept = document.getElementById(name);
+    return kept ? `data:text/javascript;base64,${kept.textContent}` : ownScript(name);
+}
