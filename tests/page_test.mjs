@@ -146,6 +146,8 @@ before(() => {
     // 50% square (16 high entries, 16 low) at full volume.
     makeFile('held.bin', instrument([[0, triangle], [36, [15, 10, 5, 12, 8]], [68, [5, 2]]]));
     makeFile('square.bin', instrument([[0, SQUARE]]));
+    // A square whose pitch envelope is 1 | -1 0: up, down, and down again while held.
+    makeFile('slide.bin', instrument([[0, SQUARE], [74, [1, 0x81, 0]], [106, [3, 0]]]));
     // Five instruments, the third and the fifth the same as the first and the second.
     const [a, b, c] = [instrument([[0, triangle]]), instrument([[0, SQUARE], [36, [15, 7]], [68, [2, 0]]]), instrument([[74, [0x81]], [106, [1]]])];
     makeFile('repeats.bin', Buffer.concat([a, b, Buffer.alloc(100), a, c, b]));
@@ -583,20 +585,20 @@ async function expectEveryEntry(name, pxs) {
     assert.deepEqual(await page.$$eval(OPTIONS, (items) => items.map((item) => item.textContent)),
                      pxs.map((px, k) => `${k}: 0x${hex(px)} (${px})`));
     const names = outputs.map((_, k) => name.replace('.bin', `-${k}-wave.wav`));
-    await savedZip(name.replace('.bin', '-waves.zip'), (zip, entries) => {
+    await savedZip('#save-all-waves', name.replace('.bin', '-waves.zip'), (zip, entries) => {
         assert.deepEqual(entries, names);
         names.forEach((entry, k) => assert.deepEqual(execFileSync('unzip', ['-p', zip, entry]), cycleWav(definitions(outputs[k]).WT0.values), entry));
     });
 }
 
-// The zip that "Save every wave" offers, which must be named `name` and test whole; `check` gets
-// its path and the names it holds.
-async function savedZip(name, check) {
-    const zip = path.join(temp, 'waves.zip');
-    fs.writeFileSync(zip, await saved('#save-all-waves', name));
+// The zip that `button` offers, which must be named `name` and test whole; `check` gets its path
+// and the names it holds.
+async function savedZip(button, name, check) {
+    const zip = path.join(temp, 'saved.zip');
+    fs.writeFileSync(zip, await saved(button, name));
     try {
         execFileSync('unzip', ['-tq', zip]);
-        check(zip, execFileSync('unzip', ['-Z1', zip]).toString().trim().split('\n'));
+        await check(zip, execFileSync('unzip', ['-Z1', zip]).toString().trim().split('\n'));
     } finally {
         fs.rmSync(zip);
     }
@@ -608,12 +610,94 @@ const rangeOf = (values) => [15, 31, 63, 255].find((range) => Math.max(0, ...val
 // The loudness of frame j (1/60 s) as the page says it plays: the volume entries from 0, then the
 // entries after "|" over and over, or the last entry held; full volume without entries.
 function loudness({ values, loop }, j) {
-    if (values.length === 0)
-        return 1;
+    return values.length === 0 ? 1 : entryAt({ values, loop }, j) / rangeOf(values);
+}
+
+// The entry of an envelope that frame j plays: from entry 0, then those after "|" over and over,
+// or the last held.
+function entryAt({ values, loop }, j) {
     const looped = values.slice(loop + 1);
-    const entry = j < values.length ? values[j]
-                : loop >= 0 && looped.length > 0 ? looped[(j - values.length) % looped.length] : values.at(-1);
-    return entry / rangeOf(values);
+    return j < values.length ? values[j] : loop >= 0 && looped.length > 0 ? looped[(j - values.length) % looped.length] : values.at(-1);
+}
+
+// The pitch of each of `count` frames of a note at `frequency` whose pitch envelope is `pitch`,
+// as the page says each mode reads it.
+function pitches(mode, pitch, frequency, count) {
+    const period = Math.round(3579545 / (32 * frequency));
+    let sum = 0;
+    return Array.from({ length: count }, (_, j) => {
+        const entry = pitch.values.length ? entryAt(pitch, j) : 0;
+        sum += entry;
+        const hz = { period: 3579545 / (32 * (period + sum)), fine: frequency * 2 ** (sum / 16 / 12), semitones: frequency * 2 ** (entry / 12) }[mode];
+        return Math.min(20000, Math.max(20, hz ?? frequency));
+    });
+}
+
+// The pitch of each whole frame of `samples` but the first, measured from the rising zero
+// crossings wholly inside it (interpolated; armed only from below, so that the ripple of a
+// band-limited step counts once).
+function measuredPitches(samples, count) {
+    const crossings = [];
+    let armed = false;
+    samples.forEach((sample, i) => {
+        if (sample < -0.3)
+            armed = true;
+        else if (armed && sample >= 0 && samples[i - 1] < 0) {
+            armed = false;
+            crossings.push(i - 1 + samples[i - 1] / (samples[i - 1] - sample));
+        }
+    });
+    return Array.from({ length: count - 1 }, (_, j) => {
+        const inside = crossings.filter((t) => t > (j + 1) * FRAME && t < (j + 2) * FRAME);
+        return ((inside.length - 1) * RATE) / (inside.at(-1) - inside[0]);
+    });
+}
+
+// The .fui file `bytes` read as the tracker's format document describes it; every feature and
+// block must end where its length says.
+function readFui(bytes) {
+    const text = (at, length) => bytes.subarray(at, at + length).toString('latin1');
+    assert.equal(text(0, 4), 'FINS');
+    const features = {};
+    let at = 8;
+    for (let code; (code = text(at, 2)) !== 'EN'; at += 4 + bytes.readUInt16LE(at + 2))
+        features[code] = bytes.subarray(at + 4, at + 4 + bytes.readUInt16LE(at + 2));
+    assert.deepEqual(Object.keys(features), ['NA', 'MA', 'WL']);
+    const [name, rest] = features.NA.toString('utf8').split('\0');
+    assert.equal(rest, '', 'the name ends the NA feature');
+    const macros = {};
+    const ma = features.MA;
+    assert.equal(ma.readUInt16LE(0), 8);
+    let m = 2;
+    for (; ma[m] !== 255; m += 8 + ma[m + 1]) {
+        const [code, length, loop, release, mode, size, delay, speed] = ma.subarray(m, m + 8);
+        const values = [...ma.subarray(m + 8, m + 8 + length)].map((v) => (size & 0x40 ? (v << 24) >> 24 : v));
+        macros[code] = { values, loop, release, mode, signed: (size & 0xc0) === 0x40, delay, speed };
+    }
+    assert.equal(m, ma.length - 1, 'the macros end the MA feature');
+    assert.deepEqual([...features.WL.subarray(0, 2)], [1, 0]);
+    const wave = features.WL.readUInt32LE(2);
+    assert.deepEqual([features.WL.length, wave, text(wave, 4)], [6, at + 2, 'WAVE']);
+    assert.equal(wave + 8 + bytes.readUInt32LE(wave + 4), bytes.length, 'the wavetable ends the file');
+    assert.deepEqual([bytes[wave + 8], bytes.readUInt32LE(wave + 9), bytes.readUInt32LE(wave + 13)], [0, 32, 0]);
+    const values = Array.from({ length: 32 }, (_, i) => bytes.readUInt32LE(wave + 21 + 4 * i));
+    return { version: bytes.readUInt16LE(4), type: bytes.readUInt16LE(6), name, macros, height: bytes.readUInt32LE(wave + 17), values };
+}
+
+// The .fui the page must save for keldo's `text`, named `name`, with the pitch envelope as
+// `mode` plays it: the chip for its wave's height and the envelopes as macros looping back to the
+// entry after "|".
+function expectedFui(text, name, mode) {
+    const { WT0: wave, v0: volume, EP0: pitch } = definitions(text);
+    const height = rangeOf(wave.values);
+    const [type, top] = { 15: [48, 31], 31: [5, 31], 63: [16, 15], 255: [18, 15] }[height];
+    const macro = ({ values, loop }, mode, signed) => ({ values, loop: loop >= 0 && loop + 1 < values.length ? loop + 1 : 255, release: 255, mode, signed, delay: 0, speed: 1 });
+    const macros = { 3: macro({ values: [0], loop: -1 }, 0, false) };
+    if (volume.values.length)
+        macros[0] = macro({ values: volume.values.map((v) => Math.min(v, top)), loop: volume.loop }, 0, false);
+    if (mode !== 'off' && pitch.values.length)
+        macros[4] = macro({ values: pitch.values.map((v) => v + 0), loop: pitch.loop }, mode === 'semitones' ? 0 : 1, true);
+    return { version: 228, type, name, macros, height, values: wave.values };
 }
 
 const RATE = 44100;
@@ -808,7 +892,7 @@ function expectBandLimited(samples, values, frequency) {
     });
 }
 
-const NOTE_HZ = { A4: 440, 'C#6': 1108.731, C7: 2093.005 };
+const NOTE_HZ = { A4: 440, C6: 1046.502, 'C#6': 1108.731, C7: 2093.005 };
 
 // Plays the instrument of test file `name` on the page's own audio graph, rendered offline for
 // `seconds`: each of `events` ([seconds, action]) happens with the rendering stopped at that
@@ -959,6 +1043,33 @@ function keyRows(engine, where) {
     if (where === 'disk')
         return;
 
+    test('a held note and the saved note follow the pitch envelope frame by frame in each mode, remembered; the .fui keeps it as that mode reads it', async () => {
+        const { EP0: envelope } = definitions(nativeOutput(files['slide.bin']));
+        for (const mode of ['period', 'fine', 'semitones', 'off']) {  // off last, for the rows after
+            await page.$eval('#pitch-mode', (select, chosen) => {
+                select.value = chosen;
+                select.dispatchEvent(new Event('change'));
+            }, mode);
+            // A new visit, which must remember the mode.
+            // At C6, where a period rounded down instead of to the nearest is 1% off.
+            const { samples } = await renderPlaying('slide.bin', 1, [[0, async () => {
+                await page.$eval('#octave', (select) => {
+                    select.value = '5';
+                    select.dispatchEvent(new Event('change'));
+                });
+                await page.keyDown('KeyQ');
+            }], [0.9, () => page.keyUp('KeyQ')]]);
+            await page.$eval('#note', (select) => (select.value = 'C6'));
+            const wav = await saved('#save-wav', 'slide-0-C6.wav');
+            for (const [sound, hz] of [[samples, NOTE_HZ.C6], [Array.from({ length: RATE / 2 }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767), NOTE_HZ.C6]]) {
+                const measured = measuredPitches(sound, 30);
+                pitches(mode, envelope, hz, 30).slice(1).forEach((expected, j) =>
+                    assert.ok(Math.abs(measured[j] / expected - 1) < 0.005, `${mode}, ${hz} Hz, frame ${j + 1}: ${measured[j].toFixed(2)} Hz, not ${expected.toFixed(2)}`));
+            }
+            assert.deepEqual(readFui(await saved('#save-fui', 'slide-0.fui')), expectedFui(nativeOutput(files['slide.bin']), 'slide-0', mode));
+        }
+    });
+
     test('KeyQ sounds C5; KeyX, pressed while it sounds, takes its place from the first volume entry; letting go of KeyQ then changes nothing', async () => {
         const { samples, at } = await renderPlaying('held.bin', 2, [
             [0, () => page.keyDown('KeyQ')],
@@ -1029,10 +1140,14 @@ const CASES = [
     { name: 'a file without the tag', file: 'no-tag.bin', status: /holds no SNDF tag/ },
     { name: 'an empty file', file: 'empty.bin', status: /is empty/ },
     { name: 'a block that runs past the end of the file, dropped on the page', file: 'cut-short.bin', status: /starts at byte 14/, drop: true, note: 'A4' },
-    { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4', cycle: true },
-    { name: 'a 5-bit wave at C#6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C#6', cycle: true },
+    { name: 'a 4-bit wave, its volume looping over an entry of 0', file: 'wave4-loop.bin', status: /starts at byte 4\./, note: 'A4', cycle: true,
+      envelopes: '15 12 9 | 0 6 3\n1 | -1', chip: 'Saved wave4-loop-0.fui, for the Sharp SM8521.' },
+    { name: 'a 5-bit wave at C#6, its volume holding its last entry', file: 'wave5-hold.bin', status: /starts at byte 4\./, note: 'C#6', cycle: true,
+      envelopes: '31 0 16 20\n', chip: 'Saved wave5-hold-0.fui, for the PC Engine.' },
     { name: 'a wave table of one value', file: 'flat.bin', status: /starts at byte 4\./, note: 'A4' },
-    { name: 'an instrument at the top and bottom of every picture', file: 'extremes.bin', status: /starts at byte 4\./, cycle: true },
+    { name: 'an instrument at the top and bottom of every picture', file: 'extremes.bin', status: /starts at byte 4\./, cycle: true,
+      envelopes: '255 0 | 128\n-127 127 0 -127',
+      chip: 'Saved extremes-0.fui, for the Konami SCC: its volume entries above 15 are held at 15, the Konami SCC\'s top.' },
     { name: 'five instruments, two of them the same as an earlier one', file: 'repeats.bin',
       status: /^repeats\.bin: the instrument block starts at byte 4\. It holds 5 instruments, 3 different\.$/, same: [null, null, '0', null, '1'] },
     { name: 'a tag across the edge of two 32 MiB slices', file: 'slice-edge.bin', status: /starts at byte 33554434\./ },
@@ -1065,6 +1180,14 @@ function tableRows(engine, where) {
                 fs.rmSync(file);
                 assert.match(info, /Sample Rate\s*: 14080\n/);
                 assert.match(info, /Duration\s*: [\d:.]+ = 32 samples/);
+                const stem = path.basename(files[c.file], '.bin');
+                assert.deepEqual(readFui(await saved('#save-fui', `${stem}-0.fui`)), expectedFui(text, `${stem}-0`, 'off'));
+                assert.equal(await page.$eval('#message', (e) => e.textContent), c.chip);
+                if (where === 'served') {
+                    await page.click('#copy-envelopes');
+                    await page.waitForFunction(() => /envelopes/.test(document.querySelector('#message').textContent));
+                    assert.equal(await page.evaluate(() => window.copied), c.envelopes);
+                }
             }
             if (c.same) {
                 const texts = await page.$$eval(OPTIONS, (items) => items.map((item) => item.textContent));
@@ -1130,7 +1253,15 @@ async function expectSavedAcross(paths, cwd, stem, failed) {
     assert.deepEqual(await saved('#save-all', `${stem}-all.mml`), native.stdout);
     const names = expectedGroups(paths, cwd).flatMap(({ file, options }) =>
         options.map((option) => `${file.replace(/\.bin$/, '')}-${option.split(':')[0]}-wave.wav`));
-    await savedZip(`${stem}-waves.zip`, (_, entries) => assert.deepEqual(entries, names));
+    await savedZip('#save-all-waves', `${stem}-waves.zip`, (_, entries) => assert.deepEqual(entries, names));
+    // Every instrument's .fui, named as its wave is, and each the file its entry saves alone.
+    await savedZip('#save-all-fui', `${stem}-instruments.zip`, async (zip, entries) => {
+        assert.deepEqual(entries, names.map((name) => name.replace(/-wave\.wav$/, '.fui')));
+        for (const entry of entries) {
+            await page.click(`#instrument-${entry.match(/-(\d+)\.fui$/)[1]}`);
+            assert.deepEqual(execFileSync('unzip', ['-p', zip, entry]), await saved('#save-fui', path.basename(entry)), entry);
+        }
+    });
 }
 
 // Several files at once, on the page served or opened from the disk.
@@ -1513,14 +1644,24 @@ for (const engine of engines) {
             server.closeAllConnections();
             server.close();
         });
+        // The rows that measure a note's pitch expect the note's own: only the pitch row chooses a
+        // mode of its own, and goes back to off.
+        const pitchOff = () => page.$eval('#pitch-mode', (select) => {
+            select.value = 'off';
+            select.dispatchEvent(new Event('change'));
+        });
         describe('served', () => {
+            before(pitchOff);
             tableRows(engine, 'served');
             collectionRows(engine);
             measureRows(engine);
             servedRows(engine);
         });
         describe('from the disk, in one file', () => {
-            before(() => load(oneFileUrl));
+            before(async () => {
+                await load(oneFileUrl);
+                await pitchOff();
+            });
             tableRows(engine, 'disk');
             collectionRows(engine);
             keyRows(engine, 'disk');

@@ -21,7 +21,7 @@ export function clearList() {
     Object.assign(list, { files: [], entries: [], shown: -1, more: false, different: new Map() });
     ui.instruments.replaceChildren();
     ui.instruments.removeAttribute('aria-activedescendant');
-    ui.saveAll.disabled = ui.saveAllWaves.disabled = true;
+    ui.saveAll.disabled = ui.saveAllWaves.disabled = ui.saveAllFui.disabled = true;
 }
 
 // Gives each file of the run its group, its line saying `state`.
@@ -87,7 +87,7 @@ export function addEntry(output, fileIndex) {
     // The offset as a hex editor shows it too, in at least eight digits.
     const hex = BigInt(item.dataset.px).toString(16).toUpperCase().padStart(8, '0');
     item.textContent = `${index}: 0x${hex} (${item.dataset.px})` + (first < index ? `, same as ${first}` : '');
-    ui.saveAll.disabled = ui.saveAllWaves.disabled = false;
+    ui.saveAll.disabled = ui.saveAllWaves.disabled = ui.saveAllFui.disabled = false;
     if (index === 0)
         choose(0);
 }

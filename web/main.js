@@ -4,6 +4,7 @@
 import { fromDrop, fromInput, fromLaunch } from './gather.js';
 import { setUpKeyboard } from './keyboard.js';
 import { setUpList } from './list.js';
+import { setUpPitchMode } from './pitch-mode.js';
 import { startNote } from './player.js';
 import { cancel, run } from './run.js';
 import { chosenFrequency, setUpSaving } from './save.js';
@@ -38,6 +39,7 @@ ui.play.addEventListener('click', async () => {
         ui.playerStatus.textContent = failed;
 });
 setUpKeyboard();
+setUpPitchMode();
 document.addEventListener('dragover', (event) => {
     event.preventDefault();
     ui.drop.classList.add('over');

@@ -2,6 +2,7 @@
 // (keyboard.js) or from Play, as an audio worklet node that renders it with sound.js's Voice; a
 // note that starts takes the place of the one sounding at once, and ending the sounding note
 // ends the sound, along the model's ramp.
+import { pitchMode } from './pitch-mode.js';
 import { shownText } from './shown.js';
 import { soundOf } from './sound.js';
 import { ownWorklet } from './ui.js';
@@ -31,7 +32,7 @@ function letGo(note) {
 // `seconds`, or for as long as it is held when that is null. Resolves to an error message when
 // the page could not play it.
 export async function startNote(key, frequency, seconds = null) {
-    const sound = soundOf(shownText());
+    const sound = soundOf(shownText(), pitchMode());
     if (!sound)
         return null;
     if (sounding)

@@ -1,12 +1,15 @@
 // Copying and saving: the shown output; every listed instrument in one source as keldo-list
 // prints it for the files read; the shown instrument's note as a WAV file; its wave table as a
-// single-cycle sample that loops, or as text to paste into a wave editor; and every listed wave
-// table at once, in a zip. Each file is named after the file its instrument came from (or what
+// single-cycle sample that loops, or as text to paste into a wave editor; the whole instrument as
+// a tracker's instrument file, or its envelopes as text for a tracker's macro fields; and every
+// listed wave table, or instrument, at once, in a zip. Each file is named after the file its instrument came from (or what
 // was read), the entry and the note, so that no two saves of different things share a name.
 // What each does is said apart from the run's summary.
 import { zipSync } from 'fflate';
 import { parseInstrument } from './draw.js';
+import { fuiFile } from './fui.js';
 import { list } from './list.js';
+import { pitchMode } from './pitch-mode.js';
 import { shownText } from './shown.js';
 import { NOTES, SAMPLE_RATE, centredWave, renderNote } from './sound.js';
 import { ui } from './ui.js';
@@ -42,13 +45,13 @@ function runStem() {
 }
 const source = (parts) => new Blob(parts, { type: 'text/plain' });
 
-function download(blob, name) {
+function download(blob, name, said = '') {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(blob);
     link.download = name;
     link.click();
     setTimeout(() => URL.revokeObjectURL(link.href));
-    tell(`Saved ${name}.`);
+    tell(`Saved ${name}${said}.`);
 }
 
 async function copyText(text, what) {
@@ -84,10 +87,11 @@ export const chosenFrequency = () => chosenNote().frequency;
 
 function saveNote() {
     const note = chosenNote();
-    download(wavFile(renderNote(shownText(), note.frequency), SAMPLE_RATE), `${entryStem(list.shown)}-${list.shown}-${note.name.replace('#', 's')}.wav`);
+    download(wavFile(renderNote(shownText(), note.frequency, pitchMode()), SAMPLE_RATE), `${entryStem(list.shown)}-${list.shown}-${note.name.replace('#', 's')}.wav`);
 }
 
-const waveOf = (k) => parseInstrument(new TextDecoder().decode(list.entries[k].output)).wave.values;
+const textOf = (k) => new TextDecoder().decode(list.entries[k].output);
+const waveOf = (k) => parseInstrument(textOf(k)).wave.values;
 const cycleOf = (wave) => cycleWavFile(centredWave(wave), CYCLE_RATE, A4);
 // In the zip, under its file's path, so that its folders are kept.
 const cycleName = (k, folders = false) => `${folders ? stem(list.files[list.entries[k].file].path) : entryStem(k)}-${k}-wave.wav`;
@@ -105,6 +109,37 @@ async function saveAllWaves() {
     download(new Blob([zipSync(Object.fromEntries(waves))], { type: 'application/zip' }), `${runStem()}-waves.zip`);
 }
 
+// Entry k as a tracker's instrument, named after it.
+const instrumentOf = (k) => fuiFile(textOf(k), `${entryStem(k)}-${k}`, pitchMode());
+const heldAt = ({ name, volume }) => `volume entries above ${volume} are held at ${volume}, the ${name}'s top`;
+
+function saveFui() {
+    const { bytes, chip, held } = instrumentOf(list.shown);
+    download(new Blob([bytes]), `${entryStem(list.shown)}-${list.shown}.fui`, `, for the ${chip.name}${held ? `: its ${heldAt(chip)}` : ''}`);
+}
+
+// Every entry's instrument file, under its file's path as in the zip of waves; the message names
+// the chips they are for, and any entry whose volume was held.
+function saveAllFui() {
+    const made = list.entries.map((_, k) => ({ k, ...instrumentOf(k) }));
+    const files = made.map(({ k, bytes }) => [`${stem(list.files[list.entries[k].file].path)}-${k}.fui`, bytes]);
+    const chips = [...new Set(made.map(({ chip }) => chip.name))];
+    const held = made.filter(({ held }) => held);
+    const said = `, for the ${chips.join(' and the ')}` + (held.length ? `; in ${held.map(({ k }) => k).join(', ')}, ${heldAt(held[0].chip)}` : '');
+    download(new Blob([zipSync(Object.fromEntries(files))], { type: 'application/zip' }), `${runStem()}-instruments.zip`, said);
+}
+
+// An envelope as a tracker's macro field takes it pasted: its values in decimal, separated by
+// spaces, with "|" before the value that the loop goes back to.
+function macroText({ values, loop }) {
+    return values.map((value, i) => `${loop >= 0 && i === loop + 1 ? '| ' : ''}${value + 0}`).join(' ');
+}
+
+function copyEnvelopes() {
+    const { volume, pitch } = parseInstrument(textOf(list.shown));
+    copyText(`${macroText(volume)}\n${macroText(pitch)}`, 'the volume and pitch envelopes');
+}
+
 export function setUpSaving() {
     ui.copy.addEventListener('click', () => copyText(shownText(), 'the output'));
     ui.save.addEventListener('click', () => download(source([list.entries[list.shown].output]), `${entryStem(list.shown)}-${list.shown}.mml`));
@@ -113,4 +148,7 @@ export function setUpSaving() {
     ui.saveCycle.addEventListener('click', () => download(cycleOf(waveOf(list.shown)), cycleName(list.shown)));
     ui.copyWave.addEventListener('click', copyWave);
     ui.saveAllWaves.addEventListener('click', saveAllWaves);
+    ui.saveFui.addEventListener('click', saveFui);
+    ui.saveAllFui.addEventListener('click', saveAllFui);
+    ui.copyEnvelopes.addEventListener('click', copyEnvelopes);
 }

@@ -21,7 +21,7 @@ export function show(output, succeeded) {
     const text = new TextDecoder('shift_jis').decode(output);
     stopNotes();
     ui.mml.textContent = text;
-    for (const button of [ui.copy, ui.save, ui.play, ui.saveWav, ui.saveCycle, ui.copyWave])
+    for (const button of [ui.copy, ui.save, ui.play, ui.saveWav, ui.saveCycle, ui.copyWave, ui.saveFui, ui.copyEnvelopes])
         button.disabled = !succeeded;
     showPictures(text);
     return text;
