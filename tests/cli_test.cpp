@@ -219,7 +219,9 @@ TEST(List, FailedWriteEndsTheRun)
     for (const char* out : {BROKEN_PIPE, "/dev/full"}) {
         const run_result r = run_keldo({path}, {out, false, nullptr, tool::keldo_list});
         EXPECT_EQ(r.status, 1) << out;
-        EXPECT_EQ(r.err, "keldo-list: the output could not be written: " + std::string(std::strerror(out == BROKEN_PIPE ? EPIPE : ENOSPC)) + "\n") << out;
+        // Windows' C runtime takes a write to a pipe with no reader for an invalid argument.
+        const int reason = out != BROKEN_PIPE ? ENOSPC : testing_windows_build() ? EINVAL : EPIPE;
+        EXPECT_EQ(r.err, "keldo-list: the output could not be written: " + std::string(std::strerror(reason)) + "\n") << out;
     }
     unlink(path.c_str());
 }
