@@ -63,14 +63,18 @@ inline constexpr search_variant SEARCH_VARIANTS[] = {
 
 // The first variant that this CPU runs. The build stays one for any CPU of its architecture:
 // what the CPU has is asked at run time, once, since asking (cpuid) is slow, above all in a
-// virtual machine, and keldo-list scans once a tag.
+// virtual machine, and keldo-list scans once a tag. Kept in a plain variable, not a local
+// static: both programs are single-threaded, and the guard of a local static links the C++
+// runtime into them, which every run would then pay the loader for.
+inline const search_variant* fastest_known = nullptr;
+
 inline const search_variant& fastest_search()
 {
-    static const search_variant& fastest = [] () -> const search_variant& {
+    if (fastest_known == nullptr) {
         const search_variant* v = SEARCH_VARIANTS;
         while (!v->runs_here())  // the last, scalar, runs everywhere
             ++v;
-        return *v;
-    }();
-    return fastest;
+        fastest_known = v;
+    }
+    return *fastest_known;
 }
