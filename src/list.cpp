@@ -1,5 +1,6 @@
 // keldo-list [OPTION]... FILE...: every instrument in each FILE, as one MML source or as JSON
 // Lines. Its help text, below, and its manual page, keldo-list.1, are the reference.
+#include "unpack.h"
 #include "folder_walk.h"
 #include "listing.h"
 #include "report.h"
@@ -7,6 +8,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +36,9 @@ constexpr char HELP[] =
     "  -m, --max-count=N  list at most N instruments of each FILE\n"
     "  -r, --recursive    list the files under each FILE that is a folder, followed\n"
     "                     down its subfolders, in the order of their paths\n"
+    "  --max-unpacked=SIZE  stop unpacking an archive once its members, members of\n"
+    "                     members too, reach SIZE bytes (K, M, G, T: 1024 times\n"
+    "                     more each; 16G unless given)\n"
     "  --separate         each instrument as keldo alone prints it (the banner, the\n"
     "                     offset line, definitions numbered 0), followed by a NUL\n"
     "                     byte; a FILE without any, or that cannot be read, as keldo\n"
@@ -41,6 +46,13 @@ constexpr char HELP[] =
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "  --                 end the options: every argument after it is a FILE\n"
+    "\n"
+    "A FILE that is an archive (zip, 7z, LHA, RAR, ISO 9660, tar, or a file\n"
+    "compressed whole) lists each file in it as ARCHIVE:MEMBER, members of members\n"
+    "too, three deep; --version says whether this build unpacks them.\n"
+    "Every instrument's line says which checks make it doubtful: an envelope longer\n"
+    "than 32, a loop index not below its length, a block cut short by the end of\n"
+    "its input, values that are mostly text, a flat wave.\n"
     "\n"
     "Options may stand before, between or after the FILEs.\n"
     "A FILE that cannot be read is named on standard error, and the run goes on.\n"
@@ -56,13 +68,14 @@ constexpr int EXIT_USAGE = 2;
 constexpr int RUN_ON = -1;
 
 // The long options' values that no short option has.
-enum long_only { JSON = 256, SEPARATE, HELP_OPTION, VERSION_OPTION };
+enum long_only { JSON = 256, SEPARATE, MAX_UNPACKED_OPTION, HELP_OPTION, VERSION_OPTION };
 
 constexpr option OPTIONS[] = {
     {"json", no_argument, nullptr, JSON},
     {"max-count", required_argument, nullptr, 'm'},
     {"recursive", no_argument, nullptr, 'r'},
     {"separate", no_argument, nullptr, SEPARATE},
+    {"max-unpacked", required_argument, nullptr, MAX_UNPACKED_OPTION},
     {"help", no_argument, nullptr, HELP_OPTION},
     {"version", no_argument, nullptr, VERSION_OPTION},
     {nullptr, 0, nullptr, 0},
@@ -70,6 +83,7 @@ constexpr option OPTIONS[] = {
 
 struct list_options {
     list_run run;
+    unpack_bound bound;
     bool recursive = false;
 };
 
@@ -103,6 +117,21 @@ bool parse_count(const char* text, std::int64_t& count)
     errno = 0;
     count = std::strtoll(text, &end, 10);
     return *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && count > 0;
+}
+
+// A size in bytes, with K, M, G or T for 1024 times more each.
+bool parse_size(const char* text, std::int64_t& size)
+{
+    char* end = nullptr;
+    errno = 0;
+    size = std::strtoll(text, &end, 10);
+    const char* unit = std::strchr("KMGT", *end);
+    const int shift = *end && unit ? 10 * static_cast<int>(unit - "KMGT" + 1) : 0;
+    const bool whole = *end == '\0' || (unit && end[1] == '\0');
+    if (!(*text >= '0' && *text <= '9' && whole && errno == 0 && size > 0 && size <= (INT64_MAX >> shift)))
+        return false;
+    size <<= shift;
+    return true;
 }
 
 int usage_error(const char* what, const char* argument = nullptr, int length = -1)
@@ -146,12 +175,17 @@ int parse_options(int argc, char** argv, list_options& options)
         case 'r':
             options.recursive = true;
             break;
+        case MAX_UNPACKED_OPTION:
+            if (!parse_size(optarg, options.bound.max_unpacked))
+                return usage_error("not a size in bytes:", optarg);
+            options.bound.max_unpacked_text = optarg;
+            break;
         case HELP_OPTION:
             return std::fputs(HELP, stdout), EXIT_SUCCESS;
         case VERSION_OPTION:
-            return std::fputs(VERSION, stdout), EXIT_SUCCESS;
+            return std::fputs(VERSION, stdout), std::fputs(archive_support(), stdout), EXIT_SUCCESS;
         case ':':
-            return refused("a count must follow", argv, optopt);
+            return refused(optopt == 'm' ? "a count must follow" : "a size must follow", argv, optopt);
         default:
             return refused("unknown option", argv, optopt);
         }
@@ -159,54 +193,45 @@ int parse_options(int argc, char** argv, list_options& options)
     return optind < argc ? RUN_ON : usage_error("no FILE given");
 }
 
-// Names `path` and why it could not be read on standard error.
-void say_unread(const char* path, const char* reason)
-{
-    std::fputs("keldo-list: ", stderr);
-    print_escaped_name(stderr, path);
-    std::fprintf(stderr, ": %s\n", reason);
-}
-
-// Lists one FILE, or standard input for "-"; false when it could not be read whole.
-bool list_file(const char* path, list_run& run)
+// Lists one FILE, or standard input for "-", or the files in it if it is an archive; false when
+// one could not be read whole.
+bool list_file(const char* path, list_options& options)
 {
     const bool standard_input = std::strcmp(path, STANDARD_INPUT) == 0;
     std::FILE* in = standard_input ? binary_stdin() : open_input(path);
-    const char* reason = nullptr;
     if (in == nullptr) {
-        reason = std::strerror(errno);
-        list_unopened(path, reason, run, stdout);
-    } else {
-        buffer_input(in);
-        reason = list_input(file_source(in), path, run, stdout);
-        if (!standard_input)
-            std::fclose(in);
+        const char* reason = std::strerror(errno);
+        list_unopened({path, nullptr}, reason, options.run, stdout);
+        report_unread({path, nullptr}, reason);
+        return false;
     }
-    if (reason)
-        say_unread(path, reason);
-    return reason == nullptr;
+    buffer_input(in);
+    const bool read = list_unpacking(in, {path, nullptr}, options.bound, options.run, stdout);
+    if (!standard_input)
+        std::fclose(in);
+    return read;
 }
 
 struct walk {
-    list_run& run;
+    list_options& options;
     bool all_read;
 };
 
 bool visit(const char* path, void* context)
 {
     walk& w = *static_cast<walk*>(context);
-    w.all_read = list_file(path, w.run) && w.all_read;
-    return w.run.write_error == 0;
+    w.all_read = list_file(path, w.options) && w.all_read;
+    return w.options.run.write_error == 0;
 }
 
 // Lists one FILE argument: with -r, a folder's files one by one.
 bool list_argument(const char* path, list_options& options)
 {
     if (!options.recursive || std::strcmp(path, STANDARD_INPUT) == 0 || !is_folder(path))
-        return list_file(path, options.run);
-    walk w{options.run, true};
+        return list_file(path, options);
+    walk w{options, true};
     if (!walk_folder(path, visit, &w) && options.run.write_error == 0) {
-        say_unread(path, std::strerror(errno));
+        report_unread({path, nullptr}, std::strerror(errno));
         return false;
     }
     return w.all_read;

@@ -41,7 +41,7 @@ void top_up(tag_stream& s, std::int64_t keep)
 
 byte_source file_source(std::FILE* in)
 {
-    return {in, read_file};
+    return {in, read_file, nullptr};
 }
 
 void start_stream(tag_stream& stream, byte_source source)

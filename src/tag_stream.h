@@ -10,10 +10,12 @@
 #include <cstdio>
 
 // Where the bytes come from. `read` fills up to `size` bytes of `into` and returns how many; 0
-// only at the end of the input, -1 when a read fails (errno says why).
+// only at the end of the input, -1 when a read fails: then `failure`, if given, says why, else
+// errno does.
 struct byte_source {
     void* context;
     std::int64_t (*read)(void* context, unsigned char* into, std::int64_t size);
+    const char* (*failure)(void* context);
 };
 
 // A source over a stdio stream.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <regex>
 
 namespace {
@@ -104,14 +105,16 @@ TEST(Cli, FailedLineBufferedWriteFailsTheRun)
     EXPECT_EQ(r.err, "");
 }
 
-// keldo-list's instrument at `px` as the run's `number`th: its offset line and definitions.
-std::string listed(std::int64_t px, int number, std::string definitions = ZERO_BLOCK)
+// keldo-list's instrument at `px` as the run's `number`th: its offset line, the checks it fails
+// (a block of zeros: its loop index 0 is not below its length 0, and its wave is flat) and its
+// definitions.
+std::string listed(std::int64_t px, int number, std::string definitions = ZERO_BLOCK, const char* doubts = "loop, flat")
 {
     for (const char* name : {"@WT", "@v", "@EP"}) {
         const std::string from = std::string(name) + "0 = {";
         definitions.replace(definitions.find(from), from.size(), name + std::to_string(number) + " = {");
     }
-    return "; px = " + std::to_string(px) + "\n" + definitions;
+    return "; px = " + std::to_string(px) + "\n" + (*doubts ? "; doubtful: " + std::string(doubts) + "\n" : "") + definitions;
 }
 
 const std::string TRY_HELP = "Try 'keldo-list --help' for more information.\n";
@@ -132,7 +135,8 @@ TEST(List, FilesAndOptions)
     const std::string list = "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]";
     const std::string json_zeros = "{\"type\":\"instrument\",\"file\":{\"text\":\"" + zeros + "\"},\"number\":0,"
                                    "\"number_in_file\":0,\"px\":4,\"wave\":" + list + ",\"volume\":{\"entries\":[],"
-                                   "\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[128,0],\"length\":2,\"loop\":1}}\n";
+                                   "\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[128,0],\"length\":2,\"loop\":1},"
+                                   "\"doubtful\":[\"loop\",\"flat\"]}\n";
     const run_case cases[] = {
         {"several files, numbered across them, one missing in the middle", {one, missing, two},
          head + one + "\n" + listed(14, 0) + head.substr(BANNER.size()) + two + "\n" + listed(4097, 1) + listed(6004, 2),
@@ -149,7 +153,6 @@ TEST(List, FilesAndOptions)
          "{\"type\":\"none\",\"file\":{\"text\":\"" + empty + "\"}}\n"
          "{\"type\":\"error\",\"file\":{\"text\":\"" + missing + "\"},\"error\":\"No such file or directory\"}\n",
          1, "keldo-list: " + missing + ": No such file or directory\n"},
-        {"--version", {"--version", one}, "keldo-list (keldo) 0.01\n", 0},
         {"an unknown option", {one, "-x"}, "", 2, "keldo-list: unknown option '-x'\n" + TRY_HELP},
         {"a count that is not one", {"-m", "0", one}, "", 2, "keldo-list: not a count of instruments: '0'\n" + TRY_HELP},
         {"-m without a count", {one, "-m"}, "", 2, "keldo-list: a count must follow '-m'\n" + TRY_HELP},
@@ -181,12 +184,16 @@ TEST(List, HelpNamesEveryOption)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("Usage: keldo-list [OPTION]... FILE...\n", 0), 0u) << r.out;
-    for (const char* option : {"--json", "-m, --max-count=N", "-r, --recursive", "--separate", "--help", "--version", "\n  -- "})
+    for (const char* option : {"--json", "-m, --max-count=N", "-r, --recursive", "--max-unpacked=SIZE", "--separate", "--help", "--version", "\n  -- "})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    // The version, and whether this build unpacks archives, whatever FILEs follow.
+    const run_result version = run_keldo({"--version", "no-such-file"}, {nullptr, false, nullptr, tool::keldo_list});
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("keldo-list \\(keldo\\) 0\\.01\narchives: (unpacked by libarchive|read as their bytes).*\n"))) << version.out;
 }
 
 // In its separate form, entry k is what keldo prints for the file with the tags before the kth
-// overwritten; a file without a tag and one that cannot be read, what keldo prints for them.
+// overwritten, then its doubts; a file without a tag and one that cannot be read, what keldo
+// prints for them, and no doubts.
 TEST(List, SeparateIsKeldoForEachTag)
 {
     std::string bytes = bytes_with(20000, 10, "SNDF\x01\x02");
@@ -194,16 +201,109 @@ TEST(List, SeparateIsKeldoForEachTag)
     for (std::int64_t at : tags)
         bytes.replace(at, 5, "SNDF" + std::string(1, static_cast<char>(at)));
     const std::string several = make_file("several.bin", bytes);
+    // Each entry's doubts after it, as --json gives them.
+    std::string json = run_keldo({"--json", several}, {nullptr, false, nullptr, tool::keldo_list}).out;
     std::string expected;
     for (std::int64_t at : tags) {
-        expected += run_keldo({make_file("copy.bin", bytes)}).out + '\0';
+        const std::size_t doubts = json.find("\"doubtful\":[") + 13;
+        std::string names;  // "length","loop" as length, loop
+        for (std::size_t i = doubts; json[i] != ']'; ++i)
+            names += json[i] == ',' ? ", " : json[i] == '"' ? "" : std::string(1, json[i]);
+        json.erase(0, json.find('\n') + 1);
+        expected += run_keldo({make_file("copy.bin", bytes)}).out + '\0' + names + '\0';
         bytes.replace(at, 4, "xxxx");
     }
     const std::string missing = temp_path("missing.bin");
     const std::string none = make_file("none.bin", "SND");
-    expected += run_keldo({missing}).out + '\0' + run_keldo({none}).out + '\0';
+    expected += run_keldo({missing}).out + std::string(2, '\0') + run_keldo({none}).out + std::string(2, '\0');
     expect_run({"separate", {"--separate", several, missing, none}, expected, 1,
                 "keldo-list: " + missing + ": No such file or directory\n", tool::keldo_list});
+}
+
+// A text that names the tag on each of its lines lists every hit, each doubtful for its text.
+TEST(List, TagsInTextAreDoubtful)
+{
+    std::string text;
+    for (int line = 0; line < 20; ++line)
+        text += "SNDF marks an instrument block; so says line " + std::to_string(line) + " of this text.\n";
+    const run_result r = run_keldo({"--json", make_file("notes.txt", text)}, {nullptr, false, nullptr, tool::keldo_list});
+    const auto count = [&](const char* pattern) {
+        const std::regex matched(pattern);
+        return std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), matched), std::sregex_iterator());
+    };
+    EXPECT_EQ(count("\"type\":\"instrument\""), 20);
+    EXPECT_EQ(count("\"doubtful\":\\[[^\\]]*\"text\""), 20);
+}
+
+// Archives made by the tests' own Python: a zip with a folder, a deflated and a stored member and
+// a zip inside it; a tar.gz; an LZH (a level-0 header with a stored member, written by hand);
+// the zip cut short in its second member. Each member is also written as a file named
+// ARCHIVE:MEMBER, as keldo-list names it.
+constexpr char MAKE_ARCHIVES[] = R"(
+import io, os, struct, tarfile, zipfile
+def member(seed):
+    b = bytearray(3000); b[10 * seed:10 * seed + 4] = b'SNDF'
+    b[10 * seed + 4:10 * seed + 36] = bytes((i * seed) & 15 for i in range(32))
+    return bytes(b)
+members = {'game.zip:SOUND/BGM.BIN': member(3), 'game.zip:SFX.BIN': member(5), 'game.zip:inner.zip:X.BIN': member(7),
+           'bank.tar.gz:a.bin': member(9), 'drums.lzh:DRUM.BIN': member(11)}
+inner = io.BytesIO()
+with zipfile.ZipFile(inner, 'w') as z:
+    z.writestr('X.BIN', members['game.zip:inner.zip:X.BIN'], zipfile.ZIP_DEFLATED)
+with zipfile.ZipFile('game.zip', 'w') as z:
+    z.writestr('SOUND/', b'')
+    z.writestr('SOUND/BGM.BIN', members['game.zip:SOUND/BGM.BIN'], zipfile.ZIP_DEFLATED)
+    z.writestr('SFX.BIN', members['game.zip:SFX.BIN'], zipfile.ZIP_STORED)
+    z.writestr('inner.zip', inner.getvalue(), zipfile.ZIP_STORED)
+with tarfile.open('bank.tar.gz', 'w:gz') as t:
+    info = tarfile.TarInfo('a.bin'); info.size = 3000
+    t.addfile(info, io.BytesIO(members['bank.tar.gz:a.bin']))
+data = members['drums.lzh:DRUM.BIN']
+crc = 0
+for byte in data:
+    crc ^= byte
+    for _ in range(8):
+        crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+header = b'-lh0-' + struct.pack('<IIIBBB', len(data), len(data), 0, 0x20, 0, 8) + b'DRUM.BIN' + struct.pack('<H', crc)
+open('drums.lzh', 'wb').write(bytes([len(header), sum(header) & 0xFF]) + header + data + b'\0')
+game = open('game.zip', 'rb').read()
+open('damaged.zip', 'wb').write(game[:game.index(b'SFX.BIN') + 1000])
+for name, data in members.items():
+    os.makedirs(os.path.dirname('as-files/' + name) or 'as-files', exist_ok=True)
+    open('as-files/' + name, 'wb').write(data)
+)";
+
+bool unpacks_archives()
+{
+    return run_keldo({"--version"}, {nullptr, false, nullptr, tool::keldo_list}).out.find("unpacked by") != std::string::npos;
+}
+
+// The members of an archive list as files of their own would: names, numbering, texts and doubts.
+// A damaged archive lists what it could read and names what failed; unpacking stops at its bound.
+TEST(List, ArchiveMembersAreFiles)
+{
+    if (!unpacks_archives())
+        GTEST_SKIP() << "this build reads an archive as its bytes";
+    const std::string folder = temp_path("archives");
+    mkdir(folder.c_str(), 0700);
+    ASSERT_EQ(std::system(("cd " + folder + " && python3 " + write_file(folder + "/make.py", MAKE_ARCHIVES)).c_str()), 0);
+    const run_options in_folder{nullptr, false, folder.c_str(), tool::keldo_list};
+    const run_result unpacked = run_keldo({"game.zip", "bank.tar.gz", "drums.lzh"}, in_folder);
+    EXPECT_EQ(unpacked.status, 0) << unpacked.err;
+    const std::string as_files = folder + "/as-files";
+    EXPECT_EQ(unpacked.out, run_keldo({"game.zip:SOUND/BGM.BIN", "game.zip:SFX.BIN", "game.zip:inner.zip:X.BIN", "bank.tar.gz:a.bin",
+                                       "drums.lzh:DRUM.BIN"}, {nullptr, false, as_files.c_str(), tool::keldo_list}).out);
+    EXPECT_NE(run_keldo({"--json", "game.zip"}, in_folder).out.find("\"file\":{\"text\":\"game.zip\"},\"member\":{\"text\":\"inner.zip:X.BIN\"}"), std::string::npos);
+    const run_result damaged = run_keldo({"damaged.zip"}, in_folder);
+    const std::size_t bgm = unpacked.out.find('\n', BANNER.size()) + 1;
+    EXPECT_EQ(damaged.out, BANNER + "; file damaged.zip:SOUND/BGM.BIN\n" + unpacked.out.substr(bgm, unpacked.out.find("; file game.zip:SFX") - bgm) +
+                               "; file damaged.zip:SFX.BIN\n");
+    EXPECT_TRUE(std::regex_match(damaged.err, std::regex("keldo-list: damaged.zip:SFX.BIN: .+\nkeldo-list: damaged.zip: .+\n"))) << damaged.err;
+    EXPECT_EQ(damaged.status, 1);
+    const run_result bounded = run_keldo({"--max-unpacked=3000", "--json", "game.zip"}, in_folder);  // the first member whole
+    EXPECT_EQ(bounded.err, "keldo-list: game.zip:SFX.BIN: unpacking stopped: the archive's members passed --max-unpacked=3000\n");
+    EXPECT_NE(bounded.out.find("{\"type\":\"error\",\"file\":{\"text\":\"game.zip\"},\"member\":{\"text\":\"SFX.BIN\"},\"error\":\"unpacking stopped"), std::string::npos);
+    EXPECT_EQ(bounded.status, 1);
 }
 
 // A reader that goes away ends the run at once, though the file goes on for a terabyte (a sparse

@@ -1,5 +1,6 @@
 // The instrument dump: whole definitions for blocks built byte by byte, read from streams that
 // fail on purpose, and end to end.
+#include "doubt.h"
 #include "dump.h"
 #include "listing.h"
 #include "scan.h"
@@ -144,6 +145,42 @@ TEST(Dump, EnvelopeAndWaveRules)
     }
 }
 
+// Each check of a doubtful hit at its bound and past it, on a block that fails none: a sawtooth
+// wave, and envelopes of one entry each that loop on it.
+const std::vector<bytes_at> SOUND = {{0, counting(0, 32)}, {68, {1, 0}}, {106, {1, 0}}};
+const struct {
+    const char* name;
+    std::vector<bytes_at> patches;
+    std::int64_t held;
+    unsigned doubts;
+} DOUBT_CASES[] = {
+    {"none", {}, 512, 0},
+    {"lengths of 32: none", {{68, {32, 31}}, {106, {32, 0x80}}}, 512, 0},
+    {"volume length 33", {{68, {33, 0}}}, 512, DOUBT_LENGTH},
+    {"pitch length 0x7f", {{106, {0x7f, 0}}}, 512, DOUBT_LENGTH},
+    {"volume loop at its length", {{68, {3, 3}}}, 512, DOUBT_LOOP},
+    {"pitch loop 0 of a length 0x80", {{106, {0x80, 0}}}, 512, DOUBT_LOOP},
+    {"loops of -1 at length 0: none", {{68, {0, 0xff}}, {106, {0, 0xff}}}, 512, 0},
+    {"the input holds up to the pitch loop byte: none", {}, 108, 0},
+    {"the input ends before the pitch loop byte", {}, 107, DOUBT_CUT},
+    {"the input ends before the last entry of a volume length 40", {{68, {40, 0}}}, 75, DOUBT_LENGTH | DOUBT_CUT},
+    {"72 of the 96 value bytes are text: none", {{0, counting('A', 32)}, {36, counting('A', 32)}, {74, counting('A', 8)}}, 512, 0},
+    {"73 are text", {{0, counting('A', 32)}, {36, counting('\t', 1)}, {37, counting('A', 31)}, {74, counting('A', 9)}}, 512, DOUBT_TEXT},
+    {"text up to where the input ends", {{0, counting('A', 32)}, {36, counting('A', 9)}}, 44, DOUBT_TEXT | DOUBT_CUT},
+    {"a wave of 32 equal values", {{0, std::vector<int>(32, 9)}}, 512, DOUBT_FLAT},
+};
+
+TEST(Doubt, EachCheckAtItsBound)
+{
+    for (const auto& c : DOUBT_CASES) {
+        std::vector<bytes_at> patches = SOUND;
+        patches.insert(patches.end(), c.patches.begin(), c.patches.end());
+        instrument_block block;
+        std::memcpy(block.bytes, tag_and_block(512, patches).data() + TAG_LENGTH, BLOCK_READ_SIZE);
+        EXPECT_EQ(doubts_of(block, c.held), c.doubts) << c.name;
+    }
+}
+
 TEST(Dump, WorkedExampleAtOffset10)
 {
     const std::string input = std::string(10, 'x') +
@@ -217,7 +254,7 @@ listing list_bytes(const std::string& bytes, list_form form, stream_fault fault 
     });
     list_run run;
     run.form = form;
-    const char* reason = list_input(file_source(in), "f", run, out);
+    const char* reason = list_input(file_source(in), {"f", nullptr}, run, out);
     std::fclose(in);
     std::fclose(out);
     const listing l{reason, std::string(text, size)};
@@ -228,16 +265,17 @@ listing list_bytes(const std::string& bytes, list_form form, stream_fault fault 
 // Tags at 10 and 900000 in a MiB of zeros; what each form lists for the first.
 const std::string SPREAD = bytes_with(1 << 20, 10, "SNDF").replace(900000, 4, "SNDF");
 const std::string ZERO_JSON_TAIL = "\"px\":14,\"wave\":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0],"
-                                   "\"volume\":{\"entries\":[],\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[],\"length\":0,\"loop\":0}}\n";
+                                   "\"volume\":{\"entries\":[],\"length\":0,\"loop\":0},\"pitch\":{\"entries\":[],\"length\":0,\"loop\":0},"
+                                   "\"doubtful\":[\"loop\",\"flat\"]}\n";
 const struct {
     list_form form;
     std::string first;   // the first instrument, as listed
     std::string failed;  // what follows it when the read fails further on
 } FORMS[] = {
-    {list_form::mml, "; file f\n; px = 14\n" + ZERO_BLOCK, ""},
+    {list_form::mml, "; file f\n; px = 14\n; doubtful: loop, flat\n" + ZERO_BLOCK, ""},
     {list_form::json, "{\"type\":\"instrument\",\"file\":{\"text\":\"f\"},\"number\":0,\"number_in_file\":0," + ZERO_JSON_TAIL,
      "{\"type\":\"error\",\"file\":{\"text\":\"f\"},\"error\":\"" + std::string(std::strerror(EIO)) + "\"}\n"},
-    {list_form::separate, BANNER + "; px = 14\n" + ZERO_BLOCK + '\0', BANNER + CANNOT_OPEN + '\0'},
+    {list_form::separate, BANNER + "; px = 14\n" + ZERO_BLOCK + '\0' + "loop, flat" + '\0', BANNER + CANNOT_OPEN + std::string(2, '\0')},
 };
 
 // A read that fails after a tag is not the end of the input: the instruments before it stay

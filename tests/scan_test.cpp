@@ -155,7 +155,7 @@ std::int64_t read_chunk(void* context, unsigned char* into, std::int64_t size)
 void expect_naive_listing(chunked& input)
 {
     static tag_stream stream;
-    start_stream(stream, {&input, read_chunk});
+    start_stream(stream, {&input, read_chunk, nullptr});
     const std::string& bytes = input.bytes;
     found_block found;
     for (std::size_t at = bytes.find(SCAN_TAG); at != std::string::npos; at = bytes.find(SCAN_TAG, at + TAG_LENGTH)) {
