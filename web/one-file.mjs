@@ -38,6 +38,7 @@ swap(/\n<link rel="manifest"[^>]*>/, '');
 swap('<link rel="stylesheet" href="style.css">', `<style>${style}</style>`);
 swap('<script type="module" src="main.js"></script>',
      `<!-- The worker's script holds @bjorn3/browser_wasi_shim, under this licence:\n${licence('browser_wasi_shim-LICENSE-MIT')}-->\n` +
+     '<!-- The worker\'s script holds fflate too, under the licence below. -->\n' +
      `<!-- The page's module holds fflate, under this licence:\n${licence('fflate-LICENSE')}-->\n` +
      `${block('worker.js', 'text/javascript')}\n${block('voice-worklet.js', 'text/javascript')}\n` +
      `${block('keldo-list.wasm', 'application/wasm')}\n<script type="module">${script}</script>`);

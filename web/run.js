@@ -1,8 +1,9 @@
 // The run: the chosen, dropped or launched files read one after another, in the order of their
-// paths, by keldo-list.wasm in one worker that finds every tag of a file in one pass; the entries
-// go to the list as they are found. A long run shows its progress, in files and in bytes, and
-// can be cancelled; every run ends with a summary or a plain message.
-import { LIST_LIMIT, addEntry, addFiles, clearList, fileSays, list } from './list.js';
+// paths, by keldo-list.wasm in one worker that finds every tag of a file in one pass, and lists
+// a zip archive's members as files of their own; the entries go to the list as they are found.
+// A long run shows its progress, in files and in bytes, and can be cancelled; every run ends with
+// a summary or a plain message.
+import { addEntries, addFiles, addMember, clearList, draw, fileSays, list, startFile } from './list.js';
 import { show } from './shown.js';
 import { ownScript, ownFile, say, ui } from './ui.js';
 
@@ -47,64 +48,68 @@ function describe({ file, path }, { status, readError }) {
 }
 
 // What a file read came to: 'unread' (whole or in part), 'listed', 'empty' or 'none'.
-const kind = ({ file, listed }, { status }) => (status !== 0 ? 'unread' : listed ? 'listed' : file.size === 0 ? 'empty' : 'none');
+const kind = ({ file, listed }, { status }) => (status !== 0 ? 'unread' : listed ? 'listed' : file?.size === 0 ? 'empty' : 'none');
 
-// A file's line once it is read.
-function state(file, result, cut) {
-    const many = plural(file.listed, 'instrument');
-    if (cut)
-        return file.listed ? `${many} listed, then the list was full` : 'it holds instruments, but the list was full';
-    return { unread: `${file.listed ? `${many}, then ` : ''}could not be read (${result.readError ?? 'a read failed'})`,
-             listed: many, empty: 'empty', none: 'no instrument' }[kind(file, result)];
+const doubtfulOf = ({ doubtful }) => (doubtful ? `, ${doubtful} doubtful` : '');
+
+// A file's line once it is read; an archive the page does not unpack says so.
+function state(file, result) {
+    const many = `${plural(file.listed, 'instrument')}${doubtfulOf(file)}`;
+    const said = { unread: `${file.listed ? `${many}, then ` : ''}could not be read (${result.readError ?? 'a read failed'})`,
+                   listed: many, empty: 'empty', none: 'no instrument' }[kind(file, result)];
+    return result.archive ? `${said}; it is a ${result.archive} archive, which the page reads as its bytes: it unpacks only zip archives` : said;
 }
 
-// How many instruments the one file holds, and why the list may not hold them all.
+// An archive's line: how many of its files were listed, and how its unpacking ended.
+function archiveState(archive, result) {
+    const members = list.files.filter(({ memberOf }) => memberOf === archive).length;
+    const unpacked = `a zip archive, ${plural(members, 'file')} unpacked`;
+    return result.zip.failed ? `${unpacked}, then unpacking failed (${result.zip.failed})` : unpacked;
+}
+
+const differentOf = () => `${list.instruments.length} different${list.doubtful ? `, ${list.doubtful} doubtful` : ''}`;
+
+// How many instruments the one file holds.
 function counted({ status, readError }) {
-    const listed = list.entries.length;
-    if (list.more)
-        return `It holds more than ${LIST_LIMIT} instruments: the first ${LIST_LIMIT} are listed.`;
     if (status !== 0)
-        return `The rest of it could not be read (${readError ?? 'a read failed'}): the ${listed} found before are listed.`;
-    return listed === 1 ? 'It holds no other instrument.' : `It holds ${listed} instruments, ${list.different.size} different.`;
+        return `The rest of it could not be read (${readError ?? 'a read failed'}): the ${list.count} found before are listed.`;
+    return list.count === 1 ? `It holds no other instrument${doubtfulOf(list)}.` : `It holds ${list.count} instruments, ${differentOf()}.`;
 }
 
-// The summary of a run of several files: what was listed, and which files gave nothing or were
-// cut short.
-function summary(results, cut) {
-    const files = list.files;
-    const which = (wanted) => files.filter((file, i) => results[i] && kind(file, results[i]) === wanted).map(({ path }) => path);
-    const said = [`${files.length} files: ${plural(list.entries.length, 'instrument')} listed, ${list.different.size} different.`];
+// The summary of a run of several files: what was listed, and which files gave nothing. Every
+// file counts, a member of an archive too; an archive itself is its members.
+function summary(results) {
+    const files = list.files.filter((file) => !results.get(file)?.zip);
+    const which = (wanted) => files.filter((file) => results.has(file) && kind(file, results.get(file)) === wanted).map(({ path }) => path);
+    const said = [`${files.length} files: ${plural(list.count, 'instrument')} listed, ${differentOf()}.`];
     const [unread, empty, none] = ['unread', 'empty', 'none'].map(which);
-    if (unread.length)
-        said.push(`Could not be read: ${named(unread)}.`);
+    const failed = list.files.filter((file) => results.get(file)?.zip?.failed).map(({ path }) => path);
+    if (unread.length || failed.length)
+        said.push(`Could not be read: ${named([...unread, ...failed])}.`);
     if (empty.length)
         said.push(`Empty: ${named(empty)}.`);
     if (none.length)
         said.push(`No instrument in ${plural(none.length, 'file')}.`);
-    if (cut !== null) {
-        const after = files.length - cut - 1;
-        const rest = { 0: '.', 1: ', and the file after it was not read.' }[after] ?? `, and the ${after} files after it were not read.`;
-        said.push(`The list is full at ${LIST_LIMIT} instruments: ${files[cut].path} was cut short${rest}`);
-    }
     return said.join(' ');
 }
 
-function finish(results, cut) {
+function finish(results) {
     stopWaiting();
+    draw();  // every line as it now stands, before the summary says the run is over
     const files = list.files;
-    if (list.entries.length === 0) {
+    if (list.count === 0) {
         const shown = files.find(({ output }) => output);
         if (shown)
             show(shown.output, false);
     }
     if (files.length > 1)
-        return say(summary(results, cut));
-    const [result] = results;
+        return say(summary(results));
+    const result = results.get(files[0]);
     if (result.tooLarge)
         return say(`This browser does not let a page opened from the disk read ${files[0].path}: open keldo's page from a web server, or use another browser, for files over 1 GiB.`);
-    if (list.entries.length === 0)
+    if (list.count === 0)
         return say(describe(files[0], result));
-    say(`${files[0].path}: the instrument block starts at byte ${document.getElementById('instrument-0').dataset.px}. ${counted(result)}`);
+    say(`${files[0].path}: the instrument block starts at byte ${list.px[0]}. ${counted(result)}`);
 }
 
 // How far the run has read: `offset` bytes into the file being read.
@@ -117,20 +122,19 @@ function showProgress(offset) {
                            : `Reading ${files[index].path}: ${index} of ${files.length} files done, ${size(before + offset)} of ${size(total)}`);
 }
 
-// Has the run's worker read file `index` (or its `bytes`) for as many tags as the list has room
-// for, and one more to tell whether there are more; resolves with its answer, or with 'stopped'
-// once the run is cancelled.
+// Has the run's worker read input `index` (or its `bytes`); resolves with its answer, or with
+// 'stopped' once the run is cancelled.
 function readFile(job, index, bytes) {
     if (job.failed)  // the worker died while the page read a file into memory
         return Promise.resolve(job.failed);
-    job.worker.postMessage({ index, bytes, count: LIST_LIMIT - list.entries.length + 1 }, bytes ? [bytes] : []);
+    job.worker.postMessage({ index, bytes }, bytes ? [bytes] : []);
     return new Promise((resolve) => (job.answer = resolve));
 }
 
-// Reads file `index`; where a page opened from the disk may not read it in a worker, reads it
-// into memory first.
+// Reads input `index`, file `job.at` of the list; where a page opened from the disk may not read
+// it in a worker, reads it into memory first.
 async function readOne(job, index) {
-    const file = list.files[index];
+    const file = list.files[job.at];
     if (file.error)  // a dropped file or folder that could not be taken
         return { type: 'done', status: 1, opened: false, readError: file.error };
     const result = await readFile(job, index, null);
@@ -151,9 +155,23 @@ async function readOne(job, index) {
 // The run of `files`, with its worker, which gets the module and the files first; its entries go
 // to the list as they come.
 function startJob(files, module, url) {
-    const job = { worker: new Worker(url), total: files.reduce((sum, { file }) => sum + file.size, 0), before: 0, index: 0,
-                  timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, failed: null, done: false };
-    const handlers = { progress: (data) => showProgress(data.offset), entry: (data) => addEntry(data.text, job.index) };
+    const job = { worker: new Worker(url), total: files.reduce((sum, { file }) => sum + file.size, 0), before: 0, index: 0, at: 0,
+                  current: 0, timer: setTimeout(() => (ui.progress.hidden = false), PROGRESS_DELAY_MS), answer: null, failed: null,
+                  done: false };
+    // Entries go to the file read now: the input, or the member of it being unpacked.
+    const handlers = {
+        progress: (data) => showProgress(data.offset),
+        entries: (data) => addEntries(job.current, data),
+        output: (data) => (list.files[job.current].output = data.bytes),
+        member: ({ name }) => {
+            job.current = addMember(job.at, name);
+            startFile(job.current);
+        },
+        memberDone: (result) => {
+            fileSays(job.current, state(list.files[job.current], result));
+            job.results.set(list.files[job.current], result);
+        },
+    };
     job.worker.onmessage = ({ data }) => (handlers[data.type] ?? job.answer)(data);
     // A worker that cannot start, or dies, ends the run as one that reports a failure does.
     job.worker.onerror = (event) => {
@@ -184,15 +202,12 @@ export async function run(files) {
     say(files.length === 1 ? `Reading ${files[0].path}…` : `Reading ${files.length} files…`);
     ui.cancel.hidden = false;
     const job = current = startJob(files, compiled.value, url.value);
-    const results = [];
-    let cut = null;
-    for (const [index, file] of list.files.entries()) {
-        Object.assign(job, { index, answer: null });
-        if (cut !== null) {
-            fileSays(index, 'not read: the list was full');
-            continue;
-        }
-        fileSays(index, 'reading…');
+    job.results = new Map();  // by file: what reading it came to
+    for (const [index, input] of files.entries()) {
+        const file = list.files[job.at];
+        Object.assign(job, { index, answer: null, current: job.at });
+        fileSays(job.at, 'reading…');
+        startFile(job.at);
         showProgress(0);
         const result = await readOne(job, index);
         if (result.type === 'stopped')
@@ -201,17 +216,16 @@ export async function run(files) {
             stopWaiting();
             show(new Uint8Array(0), false);
             clearList();
-            return say(`keldo could not run on ${file.path}: ${result.message}`);
+            return say(`keldo could not run on ${input.path}: ${result.message}`);
         }
-        results.push(result);
-        if (list.more)
-            cut = index;
-        fileSays(index, result.tooLarge ? 'not read: over 1 GiB, which this browser does not let a page opened from the disk read'
-                                        : state(file, result, cut === index));
-        file.opened = result.opened;
-        job.before += file.file.size;
+        job.results.set(file, result);
+        fileSays(job.at, result.tooLarge ? 'not read: over 1 GiB, which this browser does not let a page opened from the disk read'
+                       : result.zip ? archiveState(job.at, result) : state(file, result));
+        file.opened = result.opened && !result.zip;
+        job.before += input.file.size;
+        job.at += 1 + list.files.filter(({ memberOf }) => memberOf === job.at).length;
     }
-    finish(results, cut);
+    finish(job.results);
 }
 
 // A scan runs to its end once started: cancelling ends its worker. What was found before stays
@@ -220,11 +234,13 @@ export function cancel() {
     if (!current || current.done)
         return;
     stopWaiting();
-    const found = list.entries.length;
-    const { index } = current;
+    const found = list.count;
+    const { index, at } = current;
     const files = list.files;
-    for (let i = index; i < files.length; ++i)
-        fileSays(i, i === index ? 'cancelled while it was read' : 'not read: cancelled');
-    const where = files.length === 1 ? files[0].path : `${files[index].path}, file ${index + 1} of ${files.length}`;
+    for (let i = at; i < files.length; ++i)
+        fileSays(i, i === at ? 'cancelled while it was read' : 'not read: cancelled');
+    const inputs = files.length - files.filter(({ memberOf }) => memberOf !== undefined).length;
+    draw();
+    const where = files.length === 1 ? files[0].path : `${files[at].path}, file ${index + 1} of ${inputs}`;
     say(`Cancelled reading ${where}` + (found ? `: the ${found} instruments found before are listed.` : '.'));
 }

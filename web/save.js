@@ -8,7 +8,7 @@
 import { zipSync } from 'fflate';
 import { parseInstrument } from './draw.js';
 import { fuiFile } from './fui.js';
-import { list } from './list.js';
+import { checksOf, entryText, list } from './list.js';
 import { pitchMode } from './pitch-mode.js';
 import { shownText } from './shown.js';
 import { NOTES, SAMPLE_RATE, centredWave, renderNote } from './sound.js';
@@ -26,11 +26,11 @@ function tell(text) {
 // A path without its last extension.
 const stem = (path) => path.replace(/(.)\.[^./]*$/, '$1');
 // The name of entry k's file without its folders and its last extension.
-const entryStem = (k) => stem(list.files[list.entries[k].file].path.split('/').pop());
+const entryStem = (k) => stem(list.files[list.fileOf[k]].path.split('/').pop());
 // What was read: the one file; the deepest folder that all the files lie in (bank for
 // bank/a/x.bin and bank/b/y.bin); or else the first file and how many more (x-and-1-more).
 function runStem() {
-    const paths = list.files.map(({ path }) => path.split('/'));
+    const paths = list.files.filter(({ memberOf }) => memberOf === undefined).map(({ path }) => path.split('/'));
     const name = stem(paths[0].at(-1));
     if (paths.length === 1)
         return name;
@@ -63,21 +63,39 @@ async function copyText(text, what) {
     }
 }
 
+// A name for a line of text, as keldo-list writes it: a control character as \xHH.
+const escaped = (path) => path.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`);
+
+// Each different instrument's definitions cut where their number goes, once.
+const pieces = new Map();
+function numbered(k) {
+    const id = list.instrumentOf[k];
+    if (!pieces.has(id))
+        pieces.set(id, list.instruments[id].definitions.split(/(?<=^@(?:WT|v|EP))0(?= = \{$)/m));
+    return pieces.get(id).join(k);
+}
+
 // Every listed instrument in one source, as keldo-list prints it for the files read, in their
-// order: the banner once, and for each file that opened a line naming it (its control characters
-// written as \xHH), then each of its entries' offset line and definitions, numbered across the
-// list.
+// order: the banner once, and for each file that opened a line naming it, then each of its
+// entries' offset line, the checks it fails and its definitions, numbered across the list. Made
+// a few thousand entries at a time, so that a million of them never stand in memory twice.
 function saveAll() {
-    const texts = list.entries.map(({ output }) => new TextDecoder().decode(output));
-    const banner = texts[0].slice(0, texts[0].indexOf('\n') + 1);
-    const parts = [banner];
-    let k = 0;
-    for (const [index, { path, opened }] of list.files.entries()) {
+    pieces.clear();
+    const parts = [entryText(0).slice(0, entryText(0).indexOf('\n') + 1)];
+    let chunk = '';
+    for (const { path, opened, first, listed } of list.files) {
         if (opened)
-            parts.push(`; file ${path.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`)}\n`);
-        for (; k < texts.length && list.entries[k].file === index; ++k)
-            parts.push(texts[k].slice(banner.length).replace(/^@(WT|v|EP)0 = \{$/gm, `@$1${k} = {`));
+            chunk += `; file ${escaped(path)}\n`;
+        for (let k = first; k < first + listed; ++k) {
+            const checks = checksOf(k);
+            chunk += `; px = ${list.px[k]}\n${checks.length ? `; doubtful: ${checks.join(', ')}\n` : ''}${numbered(k)}`;
+            if (chunk.length > 2 ** 20) {
+                parts.push(new Blob([chunk]));
+                chunk = '';
+            }
+        }
     }
+    parts.push(chunk);
     download(source(parts), `${runStem()}-all.mml`);
 }
 
@@ -90,11 +108,12 @@ function saveNote() {
     download(wavFile(renderNote(shownText(), note.frequency, pitchMode()), SAMPLE_RATE), `${entryStem(list.shown)}-${list.shown}-${note.name.replace('#', 's')}.wav`);
 }
 
-const textOf = (k) => new TextDecoder().decode(list.entries[k].output);
+const textOf = entryText;
 const waveOf = (k) => parseInstrument(textOf(k)).wave.values;
 const cycleOf = (wave) => cycleWavFile(centredWave(wave), CYCLE_RATE, A4);
 // In the zip, under its file's path, so that its folders are kept.
-const cycleName = (k, folders = false) => `${folders ? stem(list.files[list.entries[k].file].path) : entryStem(k)}-${k}-wave.wav`;
+const cycleName = (k, folders = false) => `${folders ? stem(list.files[list.fileOf[k]].path) : entryStem(k)}-${k}-wave.wav`;
+const everyEntry = () => Array.from({ length: list.count }, (_, k) => k);
 
 // The wave table's values as the table holds them, in decimal or in two upper-case hex digits.
 function copyWave() {
@@ -104,7 +123,7 @@ function copyWave() {
 }
 
 async function saveAllWaves() {
-    const waves = await Promise.all(list.entries.map(async (_, k) =>
+    const waves = await Promise.all(everyEntry().map(async (k) =>
         [cycleName(k, true), new Uint8Array(await cycleOf(waveOf(k)).arrayBuffer())]));
     download(new Blob([zipSync(Object.fromEntries(waves))], { type: 'application/zip' }), `${runStem()}-waves.zip`);
 }
@@ -121,8 +140,8 @@ function saveFui() {
 // Every entry's instrument file, under its file's path as in the zip of waves; the message names
 // the chips they are for, and any entry whose volume was held.
 function saveAllFui() {
-    const made = list.entries.map((_, k) => ({ k, ...instrumentOf(k) }));
-    const files = made.map(({ k, bytes }) => [`${stem(list.files[list.entries[k].file].path)}-${k}.fui`, bytes]);
+    const made = everyEntry().map((k) => ({ k, ...instrumentOf(k) }));
+    const files = made.map(({ k, bytes }) => [`${stem(list.files[list.fileOf[k]].path)}-${k}.fui`, bytes]);
     const chips = [...new Set(made.map(({ chip }) => chip.name))];
     const held = made.filter(({ held }) => held);
     const said = `, for the ${chips.join(' and the ')}` + (held.length ? `; in ${held.map(({ k }) => k).join(', ')}, ${heldAt(held[0].chip)}` : '');
@@ -142,7 +161,7 @@ function copyEnvelopes() {
 
 export function setUpSaving() {
     ui.copy.addEventListener('click', () => copyText(shownText(), 'the output'));
-    ui.save.addEventListener('click', () => download(source([list.entries[list.shown].output]), `${entryStem(list.shown)}-${list.shown}.mml`));
+    ui.save.addEventListener('click', () => download(source([entryText(list.shown)]), `${entryStem(list.shown)}-${list.shown}.mml`));
     ui.saveAll.addEventListener('click', saveAll);
     ui.saveWav.addEventListener('click', saveNote);
     ui.saveCycle.addEventListener('click', () => download(cycleOf(waveOf(list.shown)), cycleName(list.shown)));

@@ -16,11 +16,22 @@ export function showPictures(text) {
     drawEnvelope(ui.pitch, 'Pitch envelope', instrument.pitch, true);
 }
 
-// Shows `output`, keldo's bytes; the buttons only when `succeeded`, an instrument.
-export function show(output, succeeded) {
+// Why a hit may not be an instrument, for each check keldo-list marks it with.
+const DOUBTS = {
+    length: 'an envelope is longer than 32 entries, so that it runs on past its values',
+    loop: 'an envelope\'s loop index is not below its length',
+    cut: 'the file ends before the last byte its definitions are printed from',
+    text: 'more than three quarters of its values are text',
+    flat: 'its wave\'s 32 values are all equal',
+};
+
+// Shows `output`, keldo's bytes, and the checks it fails; the buttons only when `succeeded`, an
+// instrument.
+export function show(output, succeeded, checks = []) {
     const text = new TextDecoder('shift_jis').decode(output);
     stopNotes();
     ui.mml.textContent = text;
+    ui.doubts.textContent = checks.length ? `Doubtful: ${checks.map((check) => DOUBTS[check]).join('; ')}.` : '';
     for (const button of [ui.copy, ui.save, ui.play, ui.saveWav, ui.saveCycle, ui.copyWave, ui.saveFui, ui.copyEnvelopes])
         button.disabled = !succeeded;
     showPictures(text);
