@@ -118,6 +118,8 @@ void print_escaped_name(std::FILE* out, const char* name)
     for (const auto* s = reinterpret_cast<const unsigned char*>(name); *s != 0; ++s) {
         if (*s < 0x20 || *s == 0x7F)
             std::fprintf(out, "\\x%02x", *s);
+        else if (*s == '\\')
+            std::fputs("\\\\", out);
         else
             std::fputc(*s, out);
     }

@@ -29,7 +29,7 @@ struct input_name {
 };
 
 // Prints a file name for a line of text: a control character would end the line or hide what
-// follows, so each is written as \xHH.
+// follows, so each is written as \xHH, and a backslash as \\, so that no two names print alike.
 void print_escaped_name(std::FILE* out, const char* name);
 
 // Prints an input's name as print_escaped_name does, a member after its archive: ARCHIVE:MEMBER.

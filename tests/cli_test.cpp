@@ -131,6 +131,10 @@ TEST(List, FilesAndOptions)
     write_file(dashed_dir + "/-x", bytes_with(600, 0, "SNDF"));
     // Pitch entries 0x80 and 0x00, printed -0 and 0: told apart by their bytes.
     const std::string zeros = make_file("zeros.bin", "SNDF" + bytes_with(512, 74, "\x80").replace(106, 2, "\x02\x01"));
+    // Two instruments whose lengths and loop indexes are bytes of 0x80 and above, and one with
+    // volume entries.
+    std::string high = "SNDF" + bytes_with(596, 36, "\x01\x02\x03").replace(68, 2, "\x83\xff").replace(74, 2, "\x05\x85").replace(106, 2, "\x02\x80");
+    high = make_file("high.bin", high + "SNDF" + bytes_with(512, 36, "\x07\x08\x09").replace(68, 2, "\x03\x01"));
     const std::string head = BANNER + "; file ";
     const std::string list = "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]";
     const std::string json_zeros = "{\"type\":\"instrument\",\"file\":{\"text\":\"" + zeros + "\"},\"number\":0,"
@@ -148,13 +152,19 @@ TEST(List, FilesAndOptions)
         {"-m1 and --max-count 1: the count in the option's word or the next", {"-m1", two, "--max-count", "1", one},
          head + two + "\n" + listed(4097, 0) + "; file " + one + "\n" + listed(14, 1), 0},
         {"-- ends the options: a file named -x", {"--", "-x"}, head + "-x\n" + listed(4, 0), 0, "", tool::keldo_list, dashed_dir.c_str()},
-        {"JSON: the pitch byte 0x80 is not 0x00", {"--json", zeros}, json_zeros, 0},
+        {"JSON: the pitch byte 0x80 is not 0x00; a second file's instruments numbered in the run and in the file", {"--json", zeros, high},
+         json_zeros + "{\"type\":\"instrument\",\"file\":{\"text\":\"" + high + "\"},\"number\":1,\"number_in_file\":0,\"px\":4,\"wave\":" + list +
+             ",\"volume\":{\"entries\":[],\"length\":131,\"loop\":255},\"pitch\":{\"entries\":[5,133],\"length\":2,\"loop\":128},\"doubtful\":[\"flat\"]}\n"
+             "{\"type\":\"instrument\",\"file\":{\"text\":\"" + high + "\"},\"number\":2,\"number_in_file\":1,\"px\":604,\"wave\":" + list +
+             ",\"volume\":{\"entries\":[7,8,9],\"length\":3,\"loop\":1},\"pitch\":{\"entries\":[],\"length\":0,\"loop\":0},\"doubtful\":[\"loop\",\"flat\"]}\n",
+         0},
         {"JSON: a file without an instrument, and one that cannot be opened", {empty, "--json", missing},
          "{\"type\":\"none\",\"file\":{\"text\":\"" + empty + "\"}}\n"
          "{\"type\":\"error\",\"file\":{\"text\":\"" + missing + "\"},\"error\":\"No such file or directory\"}\n",
          1, "keldo-list: " + missing + ": No such file or directory\n"},
         {"an unknown option", {one, "-x"}, "", 2, "keldo-list: unknown option '-x'\n" + TRY_HELP},
         {"a count that is not one", {"-m", "0", one}, "", 2, "keldo-list: not a count of instruments: '0'\n" + TRY_HELP},
+        {"a count with more after it", {"-m", "2x", one}, "", 2, "keldo-list: not a count of instruments: '2x'\n" + TRY_HELP},
         {"-m without a count", {one, "-m"}, "", 2, "keldo-list: a count must follow '-m'\n" + TRY_HELP},
         {"no FILE", {"--json"}, "", 2, "keldo-list: no FILE given\n" + TRY_HELP},
     };
@@ -170,11 +180,15 @@ TEST(List, UnreadableFile)
 {
     if (testing_windows_build())
         GTEST_SKIP() << "Windows opens no directory as a file: that is the missing file's row";
-    const std::string folder = ::testing::TempDir();
+    // Its name holds an escape, a delete and a backslash: each written so that the line shows it,
+    // and so that no other name is written alike.
+    const std::string folder = temp_path("un\x1b\x7f\\read");
+    mkdir(folder.c_str(), 0700);
+    const std::string written = temp_path("un\\x1b\\x7f\\\\read");
     const run_result r = run_keldo({folder}, {nullptr, false, nullptr, tool::keldo_list});
-    EXPECT_EQ(r.out, BANNER + "; file " + folder + "\n");
+    EXPECT_EQ(r.out, BANNER + "; file " + written + "\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(std::regex_match(r.err, std::regex("keldo-list: " + folder + ": [A-Z][a-z ]+\n"))) << r.err;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("keldo-list: " + std::regex_replace(written, std::regex(R"(\\)"), R"(\\)") + ": [A-Z][a-z ]+\n"))) << r.err;
 }
 
 // The help is the documentation: it names every option the parser takes.
@@ -316,6 +330,9 @@ TEST(List, FailedWriteEndsTheRun)
     ASSERT_EQ(pwrite(fd, "SNDF", 4, 10), 4);
     ASSERT_EQ(ftruncate(fd, std::int64_t{1} << 40), 0);
     close(fd);
+    const run_result help = run_keldo({"--help"}, {"/dev/full", false, nullptr, tool::keldo_list});
+    EXPECT_EQ(help.status, 1) << "--help";
+    EXPECT_EQ(help.err, "keldo-list: the output could not be written: " + std::string(std::strerror(ENOSPC)) + "\n");
     for (const char* out : {BROKEN_PIPE, "/dev/full"}) {
         const run_result r = run_keldo({path}, {out, false, nullptr, tool::keldo_list});
         EXPECT_EQ(r.status, 1) << out;
@@ -373,6 +390,7 @@ TEST(List, EveryNameIsValidJson)
         {"\x83\x74\x83\x40.bin", false},  // Shift_JIS
         {"\xFF.bin", false}, {"\xC0\xAF.bin", false}, {"\xED\xA0\x80.bin", false},  // stray, overlong, surrogate
         {"\xE6\xA5.bin", false}, {"\xF4\x90\x80\x80.bin", false},  // cut short, past U+10FFFF
+        {"\xF8\x90\x80\x80.bin", false}, {"\xE6\xE6\xA5\xBD.bin", false},  // 0xF8 as a lead, a lead for a continuation
     };
     const std::string folder = temp_path("names");
     mkdir(folder.c_str(), 0700);

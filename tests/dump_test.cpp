@@ -84,9 +84,9 @@ const dump_case DUMP_CASES[] = {
     {"lengths 0x80 and 0xff print no entries",
      {{36, counting(1, 8)}, {68, {0x80, 0}}, {74, counting(1, 8)}, {106, {0xff, 0}}},
      ZERO_WAVE + "@v0 = {\n}\n" + NO_PITCH},
-    {"pitch in sign and magnitude",
-     {{74, {0x80, 0xff, 0x7f, 0x00, 0x01, 0x81}}, {106, {6, 5}}},
-     ZERO_WAVE + "@v0 = {\n}\n@EP0 = {\n-0 -127 127 0 1 -1 | }\n"},
+    {"pitch in sign and magnitude, of one, two and three digits",
+     {{74, {0x80, 0xff, 0x7f, 0x00, 0x01, 0x81, 0x0a, 0x8a, 0x64}}, {106, {9, 5}}},
+     ZERO_WAVE + "@v0 = {\n}\n@EP0 = {\n-0 -127 127 0 1 -1 | 10 -10 \n100 }\n"},
     {"pitch length 127 reaches block offset 200",
      {{74, {0x85}}, {106, {127, 0}}, {199, {0x03, 0x84}}},
      ZERO_WAVE + "@v0 = {\n}\n@EP0 = {\n-5 | 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n0 0 0 0 0 0 0 0 \n"
@@ -287,6 +287,16 @@ TEST(Listing, ReadErrorAfterATagFailsTheInput)
         EXPECT_STREQ(l.reason, std::strerror(EIO));
         EXPECT_EQ(l.out, f.first + f.failed);
     }
+}
+
+// A read that fails without saying why is not "Success".
+TEST(Listing, ReadFailureWithoutAReasonIsAnInputError)
+{
+    const byte_source failing = {nullptr, [](void*, unsigned char*, std::int64_t) -> std::int64_t { errno = 0; return -1; }, nullptr};
+    list_run run;
+    std::FILE* out = std::fopen("/dev/null", "w");
+    EXPECT_STREQ(list_input(failing, {"f", nullptr}, run, out), std::strerror(EIO));
+    std::fclose(out);
 }
 
 // Each instrument reaches the output, whole, before the scan reads on towards the next tag.

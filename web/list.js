@@ -189,6 +189,7 @@ const newFile = ({ file, path, error }) => ({ file, path, error, opened: false, 
 export function addFiles(files, state) {
     list.files = files.map(newFile);
     list.files.forEach((_, index) => fileSays(index, state));
+    draw();
 }
 
 // A member of the archive that file `archive` is, after its members so far; returns its index.

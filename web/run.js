@@ -73,7 +73,7 @@ const differentOf = () => `${list.instruments.length} different${list.doubtful ?
 function counted({ status, readError }) {
     if (status !== 0)
         return `The rest of it could not be read (${readError ?? 'a read failed'}): the ${list.count} found before are listed.`;
-    return list.count === 1 ? `It holds no other instrument${doubtfulOf(list)}.` : `It holds ${list.count} instruments, ${differentOf()}.`;
+    return list.count === 1 ? `It holds no other instrument${list.doubtful ? '; it is doubtful' : ''}.` : `It holds ${list.count} instruments, ${differentOf()}.`;
 }
 
 // The summary of a run of several files: what was listed, and which files gave nothing. Every

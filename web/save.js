@@ -63,8 +63,9 @@ async function copyText(text, what) {
     }
 }
 
-// A name for a line of text, as keldo-list writes it: a control character as \xHH.
-const escaped = (path) => path.replace(/[\x00-\x1f\x7f]/g, (c) => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`);
+// A name for a line of text, as keldo-list writes it: a control character as \xHH, a backslash
+// as \\.
+const escaped = (path) => path.replace(/[\x00-\x1f\x7f\\]/g, (c) => (c === '\\' ? '\\\\' : `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`));
 
 // Each different instrument's definitions cut where their number goes, once.
 const pieces = new Map();
