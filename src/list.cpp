@@ -154,6 +154,16 @@ int refused(const char* what, char** argv, int short_option)
     return usage_error(what, text);
 }
 
+// Prints the help or the version, keeping a failed write's reason for the end of the run: once
+// a write failed, the C library may drop what it holds, and closing finds nothing left to fail on.
+int print_text(const char* text, const char* more, list_run& run)
+{
+    errno = 0;
+    if (std::fputs(text, stdout) == EOF || std::fputs(more, stdout) == EOF || std::fflush(stdout) == EOF)
+        run.write_error = errno != 0 ? errno : EIO;
+    return EXIT_SUCCESS;
+}
+
 // Reads the options into `options`, leaving optind at the first FILE (getopt_long moves the
 // FILEs after the options); returns the exit status when the run ends here (help, version, a
 // usage error), else RUN_ON.
@@ -181,9 +191,9 @@ int parse_options(int argc, char** argv, list_options& options)
             options.bound.max_unpacked_text = optarg;
             break;
         case HELP_OPTION:
-            return std::fputs(HELP, stdout), EXIT_SUCCESS;
+            return print_text(HELP, "", options.run);
         case VERSION_OPTION:
-            return std::fputs(VERSION, stdout), std::fputs(archive_support(), stdout), EXIT_SUCCESS;
+            return print_text(VERSION, archive_support(), options.run);
         case ':':
             return refused(optopt == 'm' ? "a count must follow" : "a size must follow", argv, optopt);
         default:
@@ -253,7 +263,7 @@ int run(int argc, char** argv)
     list_options options;
     const int ended = parse_options(argc, argv, options);
     if (ended != RUN_ON)
-        return output_closed(0) ? ended : EXIT_READ_FAILED;
+        return output_closed(options.run.write_error) ? ended : EXIT_READ_FAILED;
     begin_list(options.run, stdout);
     bool all_read = true;
     // A failed write ends the run at once: a reader that closed the pipe wants no more.
