@@ -81,7 +81,7 @@ function serveSite() {
         const file = path.join(site, rest.replace(/^$|\/$/, '$&index.html'));
         const changed = folder in WORKERS && rest === 'worker.js';
         fs.readFile(file, (error, body) => {
-            const missing = error || (changed && WORKERS[folder] === null);
+            const missing = error || (changed && WORKERS[folder] === null) || (failing && !/\.html$/.test(file));
             response.writeHead(missing ? 404 : 200, { 'Content-Type': TYPES[path.extname(file)] ?? 'text/plain', 'Cache-Control': 'no-store' });
             response.end(missing ? '' : changed ? WORKERS[folder] + body : body);
         });
@@ -94,9 +94,12 @@ const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'keldo-page-'));
 const files = {};
 let server, origin;
 let touching;  // the file whose time the server changes when the page's worker asks
+let failing = false;  // whether the server answers 404 for every file but the page itself
 let page;  // the engine's page, through the interface below
 let outsideRequests;  // requests that left the page's files, or null where the engine cannot tell
 let consoleErrors;  // what the engine's console reported as errors, or null where it cannot tell
+// What the console reported since `logged` besides a missing file's 404, taken from the list.
+const besides404 = (logged) => consoleErrors?.splice(logged).filter((line) => !/\b404\b/.test(line)) ?? [];
 
 function makeFile(name, bytes) {
     files[name] = path.join(temp, name);
@@ -281,6 +284,8 @@ function puppeteerPage(page) {
         press: (key) => page.keyboard.press(key),
         keyDown: (code) => page.keyboard.down(code),
         keyUp: (code) => page.keyboard.up(code),
+        controlDown: async (code) => (await page.keyboard.down('Control'), page.keyboard.down(code)),
+        controlUp: async (code) => (await page.keyboard.up(code), page.keyboard.up('Control')),
         async pointerDown(selector) {
             const element = await page.$(selector);
             await element.scrollIntoView();
@@ -336,6 +341,8 @@ function webDriverPage(driver) {
         press: (key) => driver.actions().sendKeys(keys[key]).perform(),
         keyDown: (code) => driver.actions().keyDown(code.slice(-1).toLowerCase()).perform(),
         keyUp: (code) => driver.actions().keyUp(code.slice(-1).toLowerCase()).perform(),
+        controlDown: (code) => driver.actions().keyDown(Key.CONTROL).keyDown(code.slice(-1).toLowerCase()).perform(),
+        controlUp: (code) => driver.actions().keyUp(code.slice(-1).toLowerCase()).keyUp(Key.CONTROL).perform(),
         upload: async (box, paths) => (await driver.findElement(By.css(box))).sendKeys(paths.join('\n')),
     };
 }
@@ -447,35 +454,24 @@ const OPTIONS = '#instruments [role="option"]';
 const listed = () => page.$$eval(OPTIONS, (items) => items.map((item) => item.dataset.px));
 const shown = () => page.$eval('#mml', (e) => e.textContent);
 
-// The bytes of the file that pressing `button` offers, which must be named `name`.
-async function saved(button, name) {
+// The bytes of the file that pressing `button` offers, which must be named `name`; or, for a file
+// too large to hand over whole, its SHA-256.
+async function saved(button, name, digest = false) {
     await page.click(button);
     await page.waitForFunction(() => window.downloads.length > 0);
-    const download = await page.evaluate(async () => {
+    const download = await page.evaluate(async (digesting) => {
         const { name, blob } = window.downloads.shift();
+        if (digesting)
+            return { name, hex: [...new Uint8Array(await crypto.subtle.digest('SHA-256', await blob.arrayBuffer()))].map((b) => b.toString(16).padStart(2, '0')).join('') };
         const url = await new Promise((resolve) => {
             const reader = new FileReader();
             reader.onload = () => resolve(reader.result);
             reader.readAsDataURL(blob);
         });
         return { name, base64: url.slice(url.indexOf(',') + 1) };
-    });
+    }, digest);
     assert.equal(download.name, name);
-    return Buffer.from(download.base64, 'base64');
-}
-
-// The SHA-256 of the file that pressing `button` offers, which must be named `name`: a file too
-// large to hand over whole.
-async function savedDigest(button, name) {
-    await page.click(button);
-    await page.waitForFunction(() => window.downloads.length > 0);
-    const download = await page.evaluate(async () => {
-        const { name, blob } = window.downloads.shift();
-        const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', await blob.arrayBuffer()));
-        return { name, hex: [...digest].map((byte) => byte.toString(16).padStart(2, '0')).join('') };
-    });
-    assert.equal(download.name, name);
-    return download.hex;
+    return digest ? download.hex : Buffer.from(download.base64, 'base64');
 }
 
 // Chooses `paths` in the file box, or in the folder box (`box` '#folder').
@@ -542,7 +538,7 @@ function drawn(id) {
                Math.max(at(element, 'x1'), at(element, 'x2')), Math.max(at(element, 'y1'), at(element, 'y2'))]
             : [at(element, 'x'), at(element, 'y'), at(element, 'x') + at(element, 'width'), at(element, 'y') + at(element, 'height')]));
         const { width, height } = svg.viewBox.baseVal;
-        return { entries, loops: [...svg.querySelectorAll('.loop')].map((mark) => at(mark, 'x1')), boxes, width, height };
+        return { entries, loops: [...svg.querySelectorAll('.loop')].map((mark) => at(mark, 'x1')), boxes, width, height, axis };
     });
 }
 
@@ -552,7 +548,7 @@ function drawn(id) {
 async function expectPicturesOf(text) {
     const defs = definitions(text);
     for (const [id, name] of [['wave', 'WT0'], ['volume', 'v0'], ['pitch', 'EP0']]) {
-        const { entries, loops, boxes, width, height } = await drawn(id);
+        const { entries, loops, boxes, width, height, axis } = await drawn(id);
         for (const [left, top, right, bottom] of boxes)
             assert.ok(left >= 0 && top >= 0 && right <= width && bottom <= height, `${id}: [${left}, ${top}, ${right}, ${bottom}] outside its picture`);
         const { values, loop } = defs[name] ?? { values: [], loop: -1 };
@@ -571,6 +567,9 @@ async function expectPicturesOf(text) {
         // A wave of 4-bit values (0 to 15), or of 5 or 6 bits, fills the picture as an 8-bit one does.
         if (id === 'wave' && high !== low)
             assert.ok(scale * rangeOf(values) > 0.8 * height, `wave: its full range fills the picture`);
+        // The wave's axis at the middle of its table's range, not of its own extremes.
+        if (id === 'wave')
+            assert.ok(high === low ? Math.abs(-axis - entries[0].reach) > 1 : Math.abs(-axis - (zero + scale * rangeOf(values) / 2)) < 0.5, 'wave: its axis');
         values.forEach((value, i) => assert.ok(Math.abs(entries[i].reach - (zero + scale * value)) < 0.5,
                                                `${id}: entry ${i} (${value}) reaches ${entries[i].reach}`));
         if (loop < 0 || loop >= values.length) {
@@ -598,6 +597,7 @@ async function expectEveryEntry(name, pxs) {
             console.log(`# entry ${k}, at byte ${pxs[k]}, shown ${Date.now() - started} ms after the click`);
         await expectPicturesOf(outputs[k]);
         assert.equal(await page.$eval('[aria-selected="true"]', (e) => e.dataset.px), String(pxs[k]));
+        assert.equal(await page.$eval('#instruments', (e) => e.getAttribute('aria-activedescendant')), `instrument-${k}`);
     }
     await page.focus('#instruments');
     for (const [key, k] of [['End', last], ['ArrowDown', last], ['Home', 0], ['ArrowUp', 0], ['ArrowDown', 1],
@@ -918,7 +918,29 @@ function expectBandLimited(samples, values, frequency) {
     });
 }
 
-const NOTE_HZ = { A4: 440, C6: 1046.502, 'C#6': 1108.731, C7: 2093.005 };
+// A held note of a full-volume wave table `values` at `frequency`, from its 2,000th sample on
+// (past its rise): the ideal stepped wave's partials below half the sample rate, summed here,
+// sample by sample, its phase 0 at the first sample, at -2 dB of full scale.
+function expectIdeal(samples, values, frequency) {
+    const n = values.length;
+    const centred = values.map((v) => (v - rangeOf(values) / 2) / (rangeOf(values) / 2));
+    const partials = Array.from({ length: Math.ceil(RATE / 2 / frequency) }, (_, k) => {
+        const [re, im] = centred.reduce(([a, b], v, j) => [a + v * Math.cos((2 * Math.PI * k * j) / n), b - v * Math.sin((2 * Math.PI * k * j) / n)], [0, 0]);
+        const theta = (2 * Math.PI * k) / n;
+        // Partial k of the wave times that of one step, (1 - e^-iθ) / (2πik); the mean for k = 0.
+        const [stepRe, stepIm] = k ? [Math.sin(theta) / (2 * Math.PI * k), -(1 - Math.cos(theta)) / (2 * Math.PI * k)] : [1 / n, 0];
+        return [(k ? 2 : 1) * (re * stepRe - im * stepIm), (k ? 2 : 1) * (re * stepIm + im * stepRe)];
+    });
+    for (let i = 2000; i < 8000; ++i) {
+        const cycles = (i * frequency) / RATE;
+        const ideal = partials.reduce((sum, [a, b], k) => sum + a * Math.cos(2 * Math.PI * k * cycles) - b * Math.sin(2 * Math.PI * k * cycles), 0);
+        assert.ok(Math.abs(samples[i] - 10 ** (-2 / 20) * ideal) < 1e-3, `sample ${i}: ${samples[i]}, the ideal ${10 ** (-2 / 20) * ideal}`);
+    }
+}
+
+// Equal temperament, A4 at 440 Hz, by MIDI note number.
+const hz = (note) => 440 * 2 ** ((note - 69) / 12);
+const NOTE_HZ = { A4: 440, C6: hz(84), 'C#6': hz(85), C7: hz(96) };
 
 // Plays the instrument of test file `name` on the page's own audio graph, rendered offline for
 // `seconds`: each of `events` ([seconds, action]) happens with the rendering stopped at that
@@ -993,6 +1015,11 @@ function keyRows(engine, where) {
         test('after a choice from a menu or a file box, the computer\'s keys play; the menu keeps its arrows and ignores them', async () => {
             await holdingC4Of(files['held.bin']);
             await page.keyUp('KeyZ');
+            assert.deepEqual(await page.$$eval('#keyboard .black', (keys) => keys.map((key) => key.dataset.note)),
+                             ['C#4', 'D#4', 'F#4', 'G#4', 'A#4', 'C#5', 'D#5', 'F#5', 'G#5', 'A#5']);
+            await page.controlDown('KeyC');  // a copy, not a note
+            assert.deepEqual(await pressedKeys(), []);
+            await page.controlUp('KeyC');
             await page.focus('#octave');
             await page.press('ArrowDown');
             assert.equal(await page.$eval('#octave', (select) => select.value), '5');
@@ -1141,7 +1168,28 @@ function keyRows(engine, where) {
         expectSound(samples, held(), 440, at[1]);
     });
 
-    test('a square at C7, held and saved, is band-limited: its partials as the ideal stepped wave\'s, nothing else within 60 dB', async () => {
+    test('a key let go while the sound still loads starts no note', async () => {
+        await load(url());
+        await choose(files['held.bin']);
+        await finished();
+        await page.evaluate(() => {
+            const addModule = AudioWorklet.prototype.addModule;
+            AudioWorklet.prototype.addModule = function (...args) {
+                return new Promise((resolve) => (window.loadWorklet = () => resolve(addModule.apply(this, args))));
+            };
+        });
+        await page.keyDown('KeyZ');
+        await page.waitForFunction(() => window.loadWorklet);
+        await page.keyUp('KeyZ');
+        await page.evaluate(() => window.loadWorklet());
+        // A note pressed after it waits for the same load, and so starts after the first would.
+        await page.keyDown('KeyX');
+        await page.waitForFunction(() => window.voices.length > 0);
+        assert.equal(await page.evaluate(() => window.voices.length), 1);
+        await page.keyUp('KeyX');
+    });
+
+    test('a square at C7 and A7, held and saved, is band-limited: its partials as the ideal stepped wave\'s, nothing else within 60 dB', async () => {
         const { samples, at } = await renderPlaying('square.bin', 1, [
             [0, async () => {
                 await page.$eval('#octave', (select) => {
@@ -1154,6 +1202,17 @@ function keyRows(engine, where) {
         ]);
         expectSound(samples, nativeOutput(files['square.bin']), NOTE_HZ.C7, at[0]);
         expectBandLimited(samples, SQUARE, NOTE_HZ.C7);
+        expectIdeal(samples, SQUARE, NOTE_HZ.C7);
+        // At A7, one partial past half the sample rate would fold to 19.5 kHz.
+        const a7 = await renderPlaying('square.bin', 0.5, [[0, async () => {
+            await page.$eval('#octave', (select) => {
+                select.value = '7';
+                select.dispatchEvent(new Event('change'));
+            });
+            await page.keyDown('KeyN');
+        }]]);
+        expectBandLimited(a7.samples, SQUARE, hz(105));
+        expectIdeal(a7.samples, SQUARE, hz(105));
         await page.$eval('#note', (select) => (select.value = 'C7'));
         const wav = await saved('#save-wav', 'square-0-C7.wav');
         expectNote(wav, nativeOutput(files['square.bin']), NOTE_HZ.C7);
@@ -1351,6 +1410,18 @@ function collectionRows(engine) {
         });
     }
 
+    test('dropped: two files of one name, both listed; in Chromium, a file that cannot be read, named', async () => {
+        await drop([path.join(temp, 'coll', 'b.bin'), path.join(temp, 'coll', 'b.bin')]);
+        await finished();
+        assert.deepEqual((await groups()).map(({ line }) => line), ['b.bin: 2 instruments', 'b.bin: 2 instruments']);
+        if (engine !== 'chromium')  // only CDP drags a file from the disk
+            return;
+        await page.$eval('#status', (status) => (status.textContent = ''));
+        await page.dropPaths([path.join(temp, 'missing.bin'), files.sample]);
+        await finished();
+        assert.deepEqual((await groups()).map(({ line }) => line), ['demo.bin: 1 instrument', 'missing.bin: could not be read (NotFoundError)']);
+    });
+
     test('an empty folder dropped: the page says there is nothing to read', { skip: engine !== 'chromium' && 'only CDP drags a folder' }, async () => {
         const empty = path.join(temp, 'empty-folder');
         fs.mkdirSync(empty);
@@ -1509,7 +1580,7 @@ function servedRows(engine) {
         }
         await page.click('#instrument-999990');
         assert.equal(await shown(), text(999990));
-        assert.equal(await savedDigest('#save-all', 'million-all.mml'), createHash('sha256').update(listOutput(files['million.bin'])).digest('hex'));
+        assert.equal(await saved('#save-all', 'million-all.mml', true), createHash('sha256').update(listOutput(files['million.bin'])).digest('hex'));
     });
 
     test('doubtful entries: marked, their checks said with the one shown, hidden when asked; a text naming the tag, doubtful throughout', async () => {
@@ -1569,7 +1640,7 @@ function servedRows(engine) {
             assert.equal(text, '');
             assert.deepEqual(await page.evaluate(() => window.pageErrors), [], 'no uncaught error');
             // The console may log the missing file's 404, and nothing else.
-            assert.deepEqual(consoleErrors?.splice(logged).filter((line) => !/\b404\b/.test(line)) ?? [], []);
+            assert.deepEqual(besides404(logged), []);
         });
     }
 
@@ -1579,7 +1650,7 @@ function servedRows(engine) {
         await load(`${origin}/`);
         await expectAccessible('before a file is chosen');
         await choose(files['several.bin']);
-        await page.waitForFunction(() => !document.querySelector('#progress').hidden);
+        await page.waitForFunction(() => document.querySelector('#instruments [role="option"]') && !document.querySelector('#progress').hidden);
         await expectAccessible('while a file is read');
         await page.click('#cancel');
         await choose(files.sample);
@@ -1602,6 +1673,10 @@ function servedRows(engine) {
     test('three files, cancelled in the second: what was found stays listed, and the page says where it stopped', async () => {
         await choose(['repeats.bin', 'several.bin', 'wave4-loop.bin'].map((name) => files[name]));
         await page.waitForFunction((options) => document.querySelectorAll(options).length === 9 && !document.querySelector('#progress').hidden, OPTIONS);
+        // The bar counts the first file's bytes and then the second's, read a slice at a time.
+        const before = fs.statSync(files['repeats.bin']).size;
+        const value = await page.$eval('#progress', (progress) => progress.value);
+        assert.ok(value > before && (value - before) % 2 ** 25 === 0, `the bar at ${value}`);
         assert.match(await page.$eval('#status', (e) => e.textContent), /^Reading several\.bin: 1 of 3 files done, [\d.]+ (MiB|GiB) of 5\.00 GiB$/);
         await page.click('#cancel');
         assert.equal(await page.$eval('#status', (e) => e.textContent), 'Cancelled reading several.bin, file 2 of 3: the 9 instruments found before are listed.');
@@ -1650,6 +1725,11 @@ function servedRows(engine) {
     // for the page, its module and its worker's script. The first four tags lie in the first
     // slice read; the fifth, past 4 GiB, is not reached before the cancel.
     test('with the server gone, the page reloads; a long scan shows its progress and cancels, keeping what it found; the page runs again', async () => {
+        // A visit while the server answers 404 for the page's files: the copies kept stay good.
+        failing = true;
+        const logged = consoleErrors?.length;
+        await load(`${origin}/`);
+        assert.deepEqual(besides404(logged), []);
         server.closeAllConnections();
         await new Promise((resolve) => server.close(resolve));
         await load(`${origin}/`);
@@ -1670,7 +1750,8 @@ function servedRows(engine) {
         // Each entry is listed as soon as its tag is found: the fourth while the read is still far
         // from the fifth, past 4 GiB, not when that one is found.
         const fourth = (await page.evaluate(() => window.listedAt)).find(({ px }) => px === '70004');
-        assert.ok(fourth.read < 2 ** 32, `entry 3 listed when ${fourth.read} bytes were read`);
+        // A slice's progress is said once it is read, before its tags are listed.
+        assert.ok(fourth.read >= 32 * 2 ** 20 && fourth.read < 2 ** 32, `entry 3 listed when ${fourth.read} bytes were read`);
         await page.click('#cancel');
         assert.equal(await page.$eval('#status', (e) => e.textContent), 'Cancelled reading several.bin: the 4 instruments found before are listed.');
         assert.deepEqual(await page.evaluate(() => ['#progress', '#cancel'].filter((id) => document.querySelector(id).hidden)),
@@ -1695,6 +1776,7 @@ for (const engine of engines) {
     describe(engine, () => {
         let stop;
         before(async () => {
+            failing = false;
             server = serveSite();
             origin = `http://127.0.0.1:${await listen(server)}`;
             outsideRequests = [];

@@ -1,12 +1,10 @@
 // The files of a run, each { file, path }: its path within what was given (a folder's files under
-// its name, subfolders followed down), in the order of their paths, each once, whether they come
-// from the file box, the folder box, a drop or the system's "open with".
+// its name, subfolders followed down), in the order of their paths, whether they come from the
+// file box, the folder box, a drop or the system's "open with". Two folders of one name dropped
+// together give two files of one path: both are listed, neither is lost.
 const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
 
-function ordered(files) {
-    const seen = new Set();
-    return files.sort(byPath).filter(({ path }) => !seen.has(path) && seen.add(path));
-}
+const ordered = (files) => files.sort(byPath);
 
 // The files of an <input type="file">, the folder box's under the folder's name.
 export const fromInput = (input) => ordered([...input.files].map((file) => ({ file, path: file.webkitRelativePath || file.name })));
@@ -49,13 +47,28 @@ async function filesUnder(node, path) {
     }
 }
 
-// The files and folders of a drop. The items must be taken while the drop event lasts. A dropped
-// file is taken as it is: a file made by a script has no entry, or one that cannot be read.
+// A dropped file that has no entry: one made by a script, or one that cannot be read, which a
+// read of its first byte tells apart (of an empty one, of all of it: Chromium reads no file for
+// an empty slice, and gives a file it cannot find as an empty one).
+async function droppedFile(file) {
+    try {
+        await (file.size === 0 ? file : file.slice(0, 1)).arrayBuffer();
+        return { file, path: file.name };
+    } catch (error) {
+        return { file: new File([], file.name), path: file.name, error: error.name };
+    }
+}
+
+// The files and folders of a drop. The items must be taken while the drop event lasts.
 export async function fromDrop(dataTransfer) {
     const items = [...dataTransfer.items].filter((item) => item.kind === 'file').map((item) => ({
         handle: item.getAsFileSystemHandle?.().catch(() => null), entry: item.webkitGetAsEntry?.(), file: item.getAsFile() }));
     const found = await Promise.all(items.map(async ({ handle, entry, file }) => {
-        if (!entry?.isDirectory)
+        if (!file)
+            return [{ file: new File([], entry?.name ?? 'a dropped file'), path: entry?.name ?? 'a dropped file', error: 'NotReadableError' }];
+        if (!entry)
+            return [await droppedFile(file)];
+        if (!entry.isDirectory)
             return [{ file, path: file.name }];
         const folder = await handle;
         return filesUnder(folder ? fromHandle(folder) : fromEntry(entry), entry.name);

@@ -254,7 +254,7 @@ export function addEntries(fileIndex, { px, ids, doubts, instruments }) {
     ui.saveAll.disabled = ui.saveAllWaves.disabled = ui.saveAllFui.disabled = false;
     if (first === 0 && !list.hiding)
         choose(0);
-    redraw();
+    draw();  // at once: a batch comes every tenth of a second at most
 }
 
 // Hides the doubtful entries, or shows them again: the rows are counted afresh.
