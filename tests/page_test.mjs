@@ -1051,7 +1051,7 @@ function keyRows(engine, where) {
                             scrollTo(0, scrollY + key.getBoundingClientRect().top - innerHeight / 2);
                         const box = key.getBoundingClientRect();
                         const [x, y] = [box.left + box.width / 2, box.bottom - 4];  // below the black keys
-                        return box.left < 0 || box.right > innerWidth || box.top < 0 || box.bottom > innerHeight || document.elementFromPoint(x, y) !== key ||
+                        return box.left < 0 || box.right > document.documentElement.clientWidth || box.top < 0 || box.bottom > innerHeight || document.elementFromPoint(x, y) !== key ||
                                (whole && scrollY !== 0);
                     }).map((key) => key.dataset.note), width > 1000);
                     assert.deepEqual(misses, [], `at ${width}x${height}`);
