@@ -258,6 +258,7 @@ import io, os, struct, tarfile, zipfile
 def member(seed):
     b = bytearray(3000); b[10 * seed:10 * seed + 4] = b'SNDF'
     b[10 * seed + 4:10 * seed + 36] = bytes((i * seed) & 15 for i in range(32))
+    b[2889:2893] = b'SNDF'  # the member ends a byte before this block's last: cut, not whole
     return bytes(b)
 members = {'game.zip:SOUND/BGM.BIN': member(3), 'game.zip:SFX.BIN': member(5), 'game.zip:inner.zip:X.BIN': member(7),
            'bank.tar.gz:a.bin': member(9), 'drums.lzh:DRUM.BIN': member(11)}
