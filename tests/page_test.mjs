@@ -351,13 +351,15 @@ function record(url) {
         outsideRequests.push(url);
 }
 
+// Once the server fails on purpose, and then goes away in mid-visit, the engine reports its 404s
+// and the requests it broke off whenever it gets to them, later than the visit maybe, as console
+// messages (Chromium) or as page errors (Firefox): they are not the page's errors. The row checks
+// that the kept copies answer instead.
+const pageError = (text) => (failing && /\b404\b|ServiceWorker intercepted the request/.test(text)) || consoleErrors.push(text);
+
 const PUPPETEER_ERRORS = (browserPage) => {
-    browserPage.on('pageerror', (error) => consoleErrors.push(error.message));
-    // Once the server fails on purpose, and then goes away in mid-visit, the engine reports its
-    // 404s and the requests it broke off whenever it gets to them, later than the visit maybe:
-    // they are not the page's errors. The row checks that the kept copies answer instead.
-    browserPage.on('console', (message) => message.type() === 'error' &&
-        !(failing && /\b404\b|ServiceWorker intercepted the request/.test(message.text())) && consoleErrors.push(message.text()));
+    browserPage.on('pageerror', (error) => pageError(error.message));
+    browserPage.on('console', (message) => message.type() === 'error' && pageError(message.text()));
     browserPage.on('request', (request) => record(request.url()));
 };
 
