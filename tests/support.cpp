@@ -206,10 +206,11 @@ ssize_t fake_read(void* cookie, char* buffer, std::size_t size)
     if (f.on_read)
         f.on_read(f.position, static_cast<std::int64_t>(size));
     std::int64_t end = std::min<std::int64_t>(f.position + size, f.bytes.size());
-    const bool faulty = f.fault == stream_fault::bad_sector || (f.fault == stream_fault::glitch && !f.glitched);
+    const bool faulty = f.fault == stream_fault::bad_sector || f.fault == stream_fault::silent_bad_sector ||
+                        (f.fault == stream_fault::glitch && !f.glitched);
     if (faulty && f.position == f.fault_at) {
         f.glitched = true;
-        errno = EIO;
+        errno = f.fault == stream_fault::silent_bad_sector ? 0 : EIO;
         return -1;
     }
     if (faulty && f.position < f.fault_at)

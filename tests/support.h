@@ -75,6 +75,7 @@ enum class stream_fault {
     none,
     glitch,               // the first read that reaches the fault's offset fails with EIO; later ones work
     bad_sector,           // every read that reaches the fault's offset fails with EIO
+    silent_bad_sector,    // as bad_sector, but the failing read leaves errno 0
     seek_stays_put,       // a seek reports success and does not move, like a random-number device
     emptied_before_seek,  // the file is truncated to nothing just before the first seek
     tag_end_changed,      // the first tag's last byte is overwritten just before the first seek
