@@ -457,6 +457,11 @@ const listOutput = (file) => execFileSync(keldoList, [path.basename(file)], { cw
 const OPTIONS = '#instruments [role="option"]';
 const listed = () => page.$$eval(OPTIONS, (items) => items.map((item) => item.dataset.px));
 const shown = () => page.$eval('#mml', (e) => e.textContent);
+// Chooses `value` from the menu `id`, as a person's choice does.
+const pick = (id, value) => page.$eval(id, (menu, chosen) => {
+    menu.value = chosen;
+    menu.dispatchEvent(new Event('change'));
+}, value);
 
 // The bytes of the file that pressing `button` offers, which must be named `name`; or, for a file
 // too large to hand over whole, its SHA-256.
@@ -1103,19 +1108,11 @@ function keyRows(engine, where) {
     test('a held note and the saved note follow the pitch envelope frame by frame in each mode, remembered; the .fui keeps it as that mode reads it', async () => {
         const { EP0: envelope } = definitions(nativeOutput(files['slide.bin']));
         for (const mode of ['period', 'fine', 'semitones', 'off']) {  // off last, for the rows after
-            await page.$eval('#pitch-mode', (select, chosen) => {
-                select.value = chosen;
-                select.dispatchEvent(new Event('change'));
-            }, mode);
+            await pick('#pitch-mode', mode);
             // A new visit, which must remember the mode.
             // At C6, where a period rounded down instead of to the nearest is 1% off.
-            const { samples } = await renderPlaying('slide.bin', 1, [[0, async () => {
-                await page.$eval('#octave', (select) => {
-                    select.value = '5';
-                    select.dispatchEvent(new Event('change'));
-                });
-                await page.keyDown('KeyQ');
-            }], [0.9, () => page.keyUp('KeyQ')]]);
+            const { samples } = await renderPlaying('slide.bin', 1, [[0, () => pick('#octave', '5').then(() => page.keyDown('KeyQ'))],
+                                                                     [0.9, () => page.keyUp('KeyQ')]]);
             await page.$eval('#note', (select) => (select.value = 'C6'));
             const wav = await saved('#save-wav', 'slide-0-C6.wav');
             for (const [sound, hz] of [[samples, NOTE_HZ.C6], [Array.from({ length: RATE / 2 }, (_, i) => wav.readInt16LE(44 + 2 * i) / 32767), NOTE_HZ.C6]]) {
@@ -1194,27 +1191,13 @@ function keyRows(engine, where) {
     });
 
     test('a square at C7 and A7, held and saved, is band-limited: its partials as the ideal stepped wave\'s, nothing else within 60 dB', async () => {
-        const { samples, at } = await renderPlaying('square.bin', 1, [
-            [0, async () => {
-                await page.$eval('#octave', (select) => {
-                    select.value = '7';
-                    select.dispatchEvent(new Event('change'));
-                });
-                await page.keyDown('KeyZ');
-            }],
-            [0.8, () => page.keyUp('KeyZ')],
-        ]);
+        const { samples, at } = await renderPlaying('square.bin', 1, [[0, () => pick('#octave', '7').then(() => page.keyDown('KeyZ'))],
+                                                                       [0.8, () => page.keyUp('KeyZ')]]);
         expectSound(samples, nativeOutput(files['square.bin']), NOTE_HZ.C7, at[0]);
         expectBandLimited(samples, SQUARE, NOTE_HZ.C7);
         expectIdeal(samples, SQUARE, NOTE_HZ.C7);
         // At A7, one partial past half the sample rate would fold to 19.5 kHz.
-        const a7 = await renderPlaying('square.bin', 0.5, [[0, async () => {
-            await page.$eval('#octave', (select) => {
-                select.value = '7';
-                select.dispatchEvent(new Event('change'));
-            });
-            await page.keyDown('KeyN');
-        }]]);
+        const a7 = await renderPlaying('square.bin', 0.5, [[0, () => pick('#octave', '7').then(() => page.keyDown('KeyN'))]]);
         expectBandLimited(a7.samples, SQUARE, hz(105));
         expectIdeal(a7.samples, SQUARE, hz(105));
         await page.$eval('#note', (select) => (select.value = 'C7'));
@@ -1796,10 +1779,7 @@ for (const engine of engines) {
         });
         // The rows that measure a note's pitch expect the note's own: only the pitch row chooses a
         // mode of its own, and goes back to off.
-        const pitchOff = () => page.$eval('#pitch-mode', (select) => {
-            select.value = 'off';
-            select.dispatchEvent(new Event('change'));
-        });
+        const pitchOff = () => pick('#pitch-mode', 'off');
         describe('served', () => {
             before(pitchOff);
             tableRows(engine, 'served');
