@@ -35,6 +35,9 @@ const fromEntry = (entry) => ({
     },
 });
 
+// A file at `path` that could not be read: an empty stand-in that says why.
+const unreadable = (path, error, name = path) => ({ file: new File([], name), path, error });
+
 // Every file under a dropped folder; one that cannot be read is kept as a file that cannot be
 // read, so that it is reported rather than left out.
 async function filesUnder(node, path) {
@@ -43,7 +46,7 @@ async function filesUnder(node, path) {
             return [{ file: await node.file(), path }];
         return (await Promise.all((await node.children()).map((child) => filesUnder(child, `${path}/${child.name}`)))).flat();
     } catch (error) {
-        return [{ file: new File([], node.name), path, error: error.name }];
+        return [unreadable(path, error.name, node.name)];
     }
 }
 
@@ -55,7 +58,7 @@ async function droppedFile(file) {
         await (file.size === 0 ? file : file.slice(0, 1)).arrayBuffer();
         return { file, path: file.name };
     } catch (error) {
-        return { file: new File([], file.name), path: file.name, error: error.name };
+        return unreadable(file.name, error.name);
     }
 }
 
@@ -65,7 +68,7 @@ export async function fromDrop(dataTransfer) {
         handle: item.getAsFileSystemHandle?.().catch(() => null), entry: item.webkitGetAsEntry?.(), file: item.getAsFile() }));
     const found = await Promise.all(items.map(async ({ handle, entry, file }) => {
         if (!file)
-            return [{ file: new File([], entry?.name ?? 'a dropped file'), path: entry?.name ?? 'a dropped file', error: 'NotReadableError' }];
+            return [unreadable(entry?.name ?? 'a dropped file', 'NotReadableError')];
         if (!entry)
             return [await droppedFile(file)];
         if (!entry.isDirectory)
